@@ -1,0 +1,108 @@
+#include "platform/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace linemint::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void spit(const fs::path& p, const std::string& s) {
+  std::ofstream out(p, std::ios::binary);
+  out << s;
+}
+
+class FileIoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("linemint-io-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                        "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  // Nothing but the named files: no temporary file may be left behind.
+  std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())); }
+  fs::path dir_;
+};
+
+TEST_F(FileIoTest, ReadsWholeFileAndKeepsSpareCapacity) {
+  const std::string text(100000, 'x');
+  spit(dir_ / "in", text + "end");
+  BigBuffer b;
+  ASSERT_FALSE(readWholeFile((dir_ / "in").string(), b, 2).failed());
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data()), b.size()), text + "end");
+  EXPECT_GE(b.capacity() - b.size(), 2u);
+}
+
+TEST_F(FileIoTest, ReadFailuresNameThePathAndTheReason) {
+  struct Case { std::string path; int code; };
+  const Case cases[] = {{(dir_ / "missing").string(), ENOENT}, {dir_.string(), EISDIR}, {"", ENOENT}};
+  for (const Case& c : cases) {
+    BigBuffer b;
+    b.append("old", 3);
+    const IoError e = readWholeFile(c.path, b, 2);
+    EXPECT_EQ(e.code, c.code) << c.path;
+    EXPECT_EQ(b.size(), 0u);
+    EXPECT_EQ(e.describe(), c.path + ": " + e.reason());
+  }
+}
+
+TEST_F(FileIoTest, WriteCreatesAndReplacesKeepingPermissions) {
+  const fs::path out = dir_ / "out.txt";
+  ASSERT_FALSE(writeWholeFile(out.string(), reinterpret_cast<const uint8_t*>("one"), 3).failed());
+  EXPECT_EQ(slurp(out), "one");
+  fs::permissions(out, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ASSERT_FALSE(writeWholeFile(out.string(), reinterpret_cast<const uint8_t*>("second"), 6).failed());
+  EXPECT_EQ(slurp(out), "second");
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ASSERT_FALSE(writeWholeFile(out.string(), nullptr, 0).failed());
+  EXPECT_EQ(slurp(out), "");
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FileIoTest, WriteThroughASymbolicLinkReplacesItsTarget) {
+  spit(dir_ / "target.txt", "old");
+  fs::create_symlink("target.txt", dir_ / "link.txt");
+  ASSERT_FALSE(writeWholeFile((dir_ / "link.txt").string(), reinterpret_cast<const uint8_t*>("new"), 3).failed());
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.txt"));
+  EXPECT_EQ(slurp(dir_ / "target.txt"), "new");
+  EXPECT_EQ(entries(), 2u);
+}
+
+TEST_F(FileIoTest, FailedWriteLeavesNothingBehind) {
+  const IoError e = writeWholeFile((dir_ / "no-such-folder" / "out").string(), reinterpret_cast<const uint8_t*>("x"), 1);
+  EXPECT_EQ(e.code, ENOENT);
+  EXPECT_EQ(entries(), 0u);
+  EXPECT_EQ(writeWholeFile(dir_.string(), reinterpret_cast<const uint8_t*>("x"), 1).code, EISDIR);
+}
+
+TEST_F(FileIoTest, DevicesAreWrittenThrough) {
+  EXPECT_FALSE(writeWholeFile("/dev/null", reinterpret_cast<const uint8_t*>("x"), 1).failed());
+  const IoError full = writeWholeFile("/dev/full", reinterpret_cast<const uint8_t*>("x"), 1);
+  EXPECT_EQ(full.code, ENOSPC);
+  EXPECT_EQ(full.path, "/dev/full");
+}
+
+TEST_F(FileIoTest, SameFileSeesThroughLinks) {
+  spit(dir_ / "a", "1");
+  spit(dir_ / "b", "1");
+  fs::create_symlink("a", dir_ / "l");
+  EXPECT_TRUE(sameFile((dir_ / "a").string(), (dir_ / "l").string()));
+  EXPECT_FALSE(sameFile((dir_ / "a").string(), (dir_ / "b").string()));
+  EXPECT_FALSE(sameFile((dir_ / "a").string(), (dir_ / "missing").string()));
+}
+
+}  // namespace
+}  // namespace linemint::platform
