@@ -1,0 +1,63 @@
+// One run of line de-duplication over a loaded input.
+//
+// The pass keeps the first occurrence of every distinct non-empty line in file
+// order, drops empty lines and later repeats, and writes the kept lines, each
+// with its line end, as the whole output. A line's key is its bytes up to the
+// first NUL; keys compare byte for byte. The input is borrowed: each line end's
+// first byte is overwritten with NUL while the line is looked up and put back
+// at once, so the buffer is left exactly as it was found.
+//
+// Two variants share this one loop and differ only in their parts: fast (the
+// 16-byte block search and FastHashTable) and fallback (the plain search and
+// SharedHashTable). FastHashTable stores no empty text key, so the fast variant
+// keeps every line whose first byte is NUL; the fallback keeps only the first.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/line_end.h"
+#include "platform/big_buffer.h"
+#include "platform/file_io.h"
+#include "platform/heap.h"
+
+namespace linemint {
+
+class FastHashTable;
+class SharedHashTable;
+
+enum class PassVariant { fast, fallback };
+
+// Where the kept lines go.
+struct OutputTarget {
+  std::string path;               // the file to replace (ignored for standard output)
+  bool toStandardOutput = false;  // write to standard output instead of a file
+  bool syncToDisk = true;         // fsync the file before it replaces the old one
+};
+
+// What one pass did. Counters are 64-bit: inputs may exceed 4 GiB.
+struct DedupResult {
+  uint64_t elapsedMs = 0;     // table creation through buffer release
+  uint64_t linesRead = 0;     // every line end found, empty lines included
+  uint64_t linesKept = 0;     // lines written
+  uint64_t bytesWritten = 0;  // length of the output
+  bool wroteOutput = false;   // false for an empty input (nothing is written)
+  platform::IoError error;    // code 0 when the pass succeeded
+};
+
+// The status text: "耗时：" ms " ms 总行数：" read "  去重复剩余：" kept.
+std::string statusText(const DedupResult& result);
+
+// Runs the pass over inputBytes, which must be empty or end with the line end
+// (loadInput makes it so). An empty input writes nothing and reports zeros.
+// Otherwise the variant's table is created afresh (discarding what an earlier
+// pass left in it), an output buffer of the input's length is taken from
+// privateHeap and released before the pass returns, and the output is written
+// to `output`. Failures (no private heap, no memory for the buffer, a failed
+// write) come back in DedupResult::error with the counts of the scan; a failed
+// write leaves an existing output file untouched.
+DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& output,
+                         platform::HeapHandle privateHeap, PassVariant variant, FastHashTable& fastTable,
+                         SharedHashTable& sharedTable, LineEnd lineEnd = LineEnd::crlf);
+
+}  // namespace linemint

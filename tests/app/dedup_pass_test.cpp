@@ -1,0 +1,171 @@
+#include "app/dedup_pass.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/input_loader.h"
+#include "fasthash/fast_hash_table.h"
+#include "platform/cpu_features.h"
+#include "sharedhash/shared_hash_table.h"
+
+namespace linemint {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class DedupPassTest : public ::testing::TestWithParam<PassVariant> {
+ protected:
+  void SetUp() override {
+    platform::probeCpuFeatures();
+    platform::resolveHeapEntryPoints();
+    heap_ = platform::heapCreate();
+    dir_ = fs::temp_directory_path() /
+           ("linemint-pass-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    out_ = dir_ / "out.txt";
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    platform::heapDestroy(heap_);
+  }
+
+  // Runs the pass over `bytes` as loaded (line ends already normalised).
+  DedupResult pass(const std::string& bytes, LineEnd lineEnd = LineEnd::crlf) {
+    platform::BigBuffer in;
+    in.append(bytes.data(), bytes.size());
+    OutputTarget target;
+    target.path = out_.string();
+    target.syncToDisk = false;
+    DedupResult r = runDedupPass(in, target, heap_, GetParam(), fast_, shared_, lineEnd);
+    // The pass borrows its input and must leave it exactly as it found it.
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(in.data()), in.size()), bytes);
+    return r;
+  }
+
+  platform::HeapHandle heap_ = nullptr;
+  FastHashTable fast_;
+  SharedHashTable shared_;
+  fs::path dir_;
+  fs::path out_;
+};
+
+using std::string_literals::operator""s;
+
+TEST_P(DedupPassTest, KeepsFirstOccurrencesInOrder) {
+  struct Case { std::string in; LineEnd mode; std::string out; uint64_t read; uint64_t kept; const char* what; };
+  const bool fast = GetParam() == PassVariant::fast;
+  const Case cases[] = {
+      {"a\r\nb\r\n\r\na\r\nb\r\nc\r\n", LineEnd::crlf, "a\r\nb\r\nc\r\n", 6, 3, "worked example"},
+      {"\r\n\r\n", LineEnd::crlf, "", 2, 0, "two empty lines"},
+      {"x\r\ny\r\nx\r\nz\r\ny\r\n", LineEnd::crlf, "x\r\ny\r\nz\r\n", 5, 3, "repeats that are not adjacent"},
+      {"a \r\na\r\nA\r\na\r\r\na\r\n", LineEnd::crlf, "a \r\na\r\nA\r\na\r\r\n", 5, 4,
+       "trailing space, case and trailing CR make different lines"},
+      {"a\r\r\n", LineEnd::crlf, "a\r\r\n", 1, 1, "a lone CR is part of the line"},
+      {"a\nb\r\na\nb\r\n", LineEnd::crlf, "a\nb\r\n", 2, 1, "a lone LF is part of the line"},
+      {"ab\0x\r\nab\0y\r\n"s, LineEnd::crlf, "ab\0x\r\n"s, 2, 1, "key ends at the first NUL; the line is written whole"},
+      {"\0a\r\n\0b\r\n"s, LineEnd::crlf, fast ? "\0a\r\n\0b\r\n"s : "\0a\r\n"s, 2, fast ? 2u : 1u,
+       "a line starting with NUL has the empty key"},
+      {"\x80\xff\r\n\xe5\x8e\xbb\r\n\x80\xff\r\n", LineEnd::crlf, "\x80\xff\r\n\xe5\x8e\xbb\r\n", 3, 2, "high bytes"},
+      {"a\nb\na\n\nc\n", LineEnd::lf, "a\nb\nc\n", 5, 3, "LF mode"},
+      {"a\r\na\n", LineEnd::lf, "a\r\na\n", 2, 2, "LF mode keeps the CR in the line"},
+      {"\n", LineEnd::lf, "", 1, 0, "LF mode, one empty line"},
+      {"a\0\nb\n"s, LineEnd::lf, "a\0\nb\n"s, 2, 2, "LF mode, NUL before the line end"},
+  };
+  for (const Case& c : cases) {
+    const DedupResult r = pass(c.in, c.mode);
+    EXPECT_FALSE(r.error.failed()) << c.what;
+    EXPECT_TRUE(r.wroteOutput) << c.what;
+    EXPECT_EQ(slurp(out_), c.out) << c.what;
+    EXPECT_EQ(r.linesRead, c.read) << c.what;
+    EXPECT_EQ(r.linesKept, c.kept) << c.what;
+    EXPECT_EQ(r.bytesWritten, c.out.size()) << c.what;
+  }
+}
+
+TEST_P(DedupPassTest, EmptyInputWritesNothing) {
+  std::ofstream(out_) << "keep me";
+  const DedupResult r = pass("");
+  EXPECT_FALSE(r.wroteOutput);
+  EXPECT_EQ(r.linesRead, 0u);
+  EXPECT_EQ(r.linesKept, 0u);
+  EXPECT_EQ(slurp(out_), "keep me");
+}
+
+TEST_P(DedupPassTest, ReplacesAnExistingOutputAndRepeatsTheSame) {
+  std::ofstream(out_) << "a much longer old content that must disappear\r\n";
+  const DedupResult first = pass("b\r\nb\r\nc\r\n");
+  const std::string firstOut = slurp(out_);
+  const DedupResult second = pass("b\r\nb\r\nc\r\n");
+  EXPECT_EQ(firstOut, "b\r\nc\r\n");
+  EXPECT_EQ(slurp(out_), firstOut);
+  EXPECT_EQ(second.linesRead, first.linesRead);
+  EXPECT_EQ(second.linesKept, first.linesKept);
+}
+
+TEST_P(DedupPassTest, LongLinesAndManyDistinctLines) {
+  std::string in;
+  std::string expected;
+  const std::string big(1u << 20, 'q');
+  in += big + "\r\n" + big + "\r\n";
+  expected += big + "\r\n";
+  for (int i = 0; i < 50000; ++i) {
+    const std::string line = "line " + std::to_string(i % 20000);
+    in += line + "\r\n";
+    if (i < 20000) expected += line + "\r\n";
+  }
+  const DedupResult r = pass(in);
+  EXPECT_EQ(r.linesRead, 50002u);
+  EXPECT_EQ(r.linesKept, 20001u);
+  EXPECT_TRUE(slurp(out_) == expected);
+}
+
+TEST_P(DedupPassTest, FailedWriteIsReportedAndKeepsCounts) {
+  platform::BigBuffer in;
+  in.append("a\r\na\r\n", 6);
+  OutputTarget target;
+  target.path = (dir_ / "missing-folder" / "out.txt").string();
+  const DedupResult r = runDedupPass(in, target, heap_, GetParam(), fast_, shared_);
+  EXPECT_TRUE(r.error.failed());
+  EXPECT_EQ(r.error.path, target.path);
+  EXPECT_FALSE(r.wroteOutput);
+  EXPECT_EQ(r.linesRead, 2u);
+  EXPECT_EQ(r.linesKept, 1u);
+}
+
+TEST_P(DedupPassTest, NoPrivateHeapIsAnError) {
+  platform::BigBuffer in;
+  in.append("a\r\n", 3);
+  OutputTarget target;
+  target.path = out_.string();
+  const DedupResult r = runDedupPass(in, target, nullptr, GetParam(), fast_, shared_);
+  EXPECT_TRUE(r.error.failed());
+  EXPECT_FALSE(fs::exists(out_));
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, DedupPassTest, ::testing::Values(PassVariant::fallback),
+                         [](const auto& info) { return info.param == PassVariant::fast ? "fast" : "fallback"; });
+
+TEST(StatusText, JoinsTheThreeFigures) {
+  DedupResult r;
+  r.elapsedMs = 0;
+  r.linesRead = 6;
+  r.linesKept = 3;
+  EXPECT_EQ(statusText(r), "耗时：0 ms 总行数：6  去重复剩余：3");
+  r.elapsedMs = 1234;
+  r.linesRead = 5000000000ull;
+  r.linesKept = 4294967297ull;
+  EXPECT_EQ(statusText(r), "耗时：1234 ms 总行数：5000000000  去重复剩余：4294967297");
+}
+
+}  // namespace
+}  // namespace linemint
