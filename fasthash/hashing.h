@@ -1,0 +1,79 @@
+// Key hashing and key comparison for FastHashTable.
+//
+// Two hash families, chosen by the processor: with SSE4.2 the CRC-32C register
+// update (Castagnoli, reflected polynomial 0x82F63B78, started from 0, no
+// inversion before or after: exactly what the CRC32 instruction accumulates);
+// without it the multiply-by-31 sum h = h * 31 + b (mod 2^32) from 0. Texts and
+// 64-bit keys add bytes as unsigned values, byte buffers as signed values.
+//
+// Because the CRC register does not depend on how the bytes are grouped into
+// instruction operands, the CRC paths feed 8 bytes at a time where they can;
+// the register equals the byte-by-byte one.
+//
+// Every routine here is safe on exact-size buffers: none reads beyond the
+// terminating NUL except through aligned 16- or 32-byte loads, which cannot
+// cross into another page (those scans are exempt from AddressSanitizer).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/byte_buffer.h"
+
+namespace linemint::fasthash {
+
+// CRC-32C register after feeding n bytes to the register crc.
+// REQUIRES: the processor has SSE4.2 (platform::cpuFeatures.sse42 != 0).
+uint32_t crc32cUpdate(uint32_t crc, const void* bytes, std::size_t n) noexcept;
+
+// The same register update computed without the CRC32 instruction (table
+// driven); any processor. Used to check the instruction path.
+uint32_t crc32cUpdatePortable(uint32_t crc, const void* bytes, std::size_t n) noexcept;
+
+// One byte step of each family, for hashes that grow a byte at a time.
+// hashStepCrc32 REQUIRES SSE4.2.
+uint32_t hashStepCrc32(uint32_t h, uint8_t byte) noexcept;
+constexpr uint32_t hashStepSum31(uint32_t h, uint8_t byte) noexcept { return h * 31u + byte; }
+
+// Hash of the bytes of `text` before its first NUL, in the family useCrc32
+// selects; stores that byte count in *length. A null text gives hash 0 and
+// length 0. The length comes out of the same pass as the hash.
+uint32_t hashTextWith(const char* text, uint32_t* length, bool useCrc32) noexcept;
+
+// Hash of n bytes as a byte-buffer key: CRC, or the multiply-by-31 sum over
+// signed bytes. n == 0 (or null bytes) gives 0.
+uint32_t hashByteRange(const void* bytes, uint32_t n, bool useCrc32) noexcept;
+
+// Hash of a byte-buffer key; an absent or empty buffer gives 0.
+inline uint32_t hashBytesWith(const platform::ByteBuffer* buffer, bool useCrc32) noexcept {
+  if (buffer == nullptr) return 0;
+  return hashByteRange(buffer->bytes(), buffer->length, useCrc32);
+}
+
+// Hash of a 64-bit key: the CRC of its 8 little-endian bytes (low word, then
+// high word), or the multiply-by-31 sum of those bytes as unsigned values.
+uint32_t hashInt64(bool useCrc32, int64_t key) noexcept;
+
+// The process-wide forms: they take the family from platform::cpuFeatures.sse42
+// at every call.
+uint32_t hashText(const char* text, uint32_t* length) noexcept;
+uint32_t hashBytes(const platform::ByteBuffer* buffer) noexcept;
+
+// True when the n bytes at a and b are equal. False when n is 0 or when either
+// address is at most 8 (treated as null), even for identical addresses; true
+// without reading when a == b and n > 0. Compares 16 bytes per step.
+bool bytesEqual(const void* a, const void* b, uint32_t n) noexcept;
+
+// Bytes of `text` before its first NUL (0 for null). Chooses the scan from
+// platform::cpuFeatures at every call: AVX2 over aligned 32-byte blocks, else
+// SSE2 over aligned 16-byte blocks, else aligned 4-byte words.
+uint32_t textLength(const char* text) noexcept;
+
+// The three scans behind textLength, callable directly so tests run each one.
+// textLengthAvx2 REQUIRES AVX2. None of them reads past the aligned block or
+// word that holds the terminator.
+uint32_t textLengthAvx2(const char* text) noexcept;
+uint32_t textLengthSse2(const char* text) noexcept;
+uint32_t textLengthWords(const char* text) noexcept;
+
+}  // namespace linemint::fasthash
