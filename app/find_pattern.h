@@ -18,4 +18,12 @@ namespace linemint {
 int64_t findPatternPlain(const uint8_t* haystack, std::size_t haystackLength, const uint8_t* pattern,
                          std::size_t patternLength, int64_t start) noexcept;
 
+// Block search: tests 16 bytes at a time with SSE2 (unaligned loads, blocks
+// following the start offset), and only bytes equal to the pattern's first
+// byte are examined further. The last partial block is copied out, so nothing
+// past the haystack is read. Same result as findPatternPlain for every input.
+// REQUIRES: patternLength >= 1.
+int64_t findPatternBlocks(const uint8_t* haystack, std::size_t haystackLength, const uint8_t* pattern,
+                          std::size_t patternLength, int64_t start) noexcept;
+
 }  // namespace linemint
