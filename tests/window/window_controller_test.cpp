@@ -103,37 +103,46 @@ TEST_F(WindowControllerTest, DropWhileEarlierResultIsShown) {
 
 // Lines whose first byte is NUL all have the empty key. The shared table of
 // the fallback stores it and keeps only the first such line; the fast table
-// stores no empty key and would keep them all. So the output shows which
-// variant ran.
-TEST_F(WindowControllerTest, WithoutSse2EveryPassUsesTheFallback) {
-  platform::setSse2ForTesting(0);
-  platform::setCpuFeaturesForTesting({0x4000000, 0x100000, 1});  // the start-up probe says otherwise
-  create();
-  EXPECT_EQ(controller_->hasSse2(), 0u);
-  EXPECT_EQ(controller_->variant(), PassVariant::fallback);
+// stores no empty key and keeps them all. So the output shows which variant
+// ran, and the tables show which one was used.
+TEST_F(WindowControllerTest, Sse2AloneSelectsTheVariantOfEveryPass) {
+  struct Case {
+    const char* what;
+    uint32_t sse2;
+    platform::CpuFeatures probed;  // what the start-up probe reports
+    PassVariant variant;
+    Status status;
+    std::string output;
+  };
+  constexpr char kLines[] = "\0a\r\n\0b\r\nc\r\n\0a\r\n";
+  constexpr char kFirstNulLineAndC[] = "\0a\r\nc\r\n";
+  const std::string in(kLines, sizeof kLines - 1);
+  const Case cases[] = {
+      {"no SSE2, other features", 0, {0x4000000, 0x100000, 1}, PassVariant::fallback, {4, 2},
+       std::string(kFirstNulLineAndC, sizeof kFirstNulLineAndC - 1)},
+      {"SSE2, nothing else", 0x4000000, {0, 0, 0}, PassVariant::fast, {4, 4}, in},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::setSse2ForTesting(c.sse2);
+    platform::setCpuFeaturesForTesting(c.probed);
+    controller_ = std::make_unique<WindowController>();
+    controller_->attach(&labels_, &dialog_);
+    create();
+    EXPECT_EQ(controller_->hasSse2(), c.sse2);
+    EXPECT_EQ(controller_->variant(), c.variant);
 
-  const std::string in = file("nul.txt", std::string("\0a\r\n\0b\r\nc\r\n\0a\r\n", 14));
-  controller_->onFileDropped(in);
-  for (int pass = 0; pass < 2; ++pass) {
-    controller_->onProcessClicked();
-    expectCaptions(captions(), in, Status{4, 2}, path("去重复_nul.txt"));
-    EXPECT_EQ(slurp(dir_ / "去重复_nul.txt"), std::string("\0a\r\nc\r\n", 7));
-    EXPECT_TRUE(controller_->sharedTable().isCreated());
-    EXPECT_EQ(controller_->fastTable().getBucketCount(), 0);
+    const std::string input = file("nul.txt", in);
+    controller_->onFileDropped(input);
+    for (int pass = 0; pass < 2; ++pass) {
+      controller_->onProcessClicked();
+      expectCaptions(captions(), input, c.status, path("去重复_nul.txt"));
+      EXPECT_EQ(slurp(dir_ / "去重复_nul.txt"), c.output);
+      const bool fast = c.variant == PassVariant::fast;
+      EXPECT_EQ(controller_->sharedTable().isCreated(), !fast);
+      EXPECT_EQ(controller_->fastTable().getBucketCount() != 0, fast);
+    }
   }
-}
-
-TEST_F(WindowControllerTest, WithSse2TheFastVariantIsSelected) {
-  platform::setSse2ForTesting(0x4000000);
-  platform::setCpuFeaturesForTesting({0, 0, 0});
-  create();
-  EXPECT_EQ(controller_->hasSse2(), 0x4000000u);
-  EXPECT_EQ(controller_->variant(), PassVariant::fast);
-  const std::string in = file("a.txt", "b\r\na\r\nb\r\n");
-  controller_->onFileDropped(in);
-  controller_->onProcessClicked();
-  expectCaptions(captions(), in, Status{3, 2}, path("去重复_a.txt"));
-  EXPECT_EQ(slurp(dir_ / "去重复_a.txt"), "b\r\na\r\n");
 }
 
 TEST_F(WindowControllerTest, DropOfTwoFilesLoadsNothing) {
