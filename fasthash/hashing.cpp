@@ -114,41 +114,6 @@ uint32_t hashBytes(const platform::ByteBuffer* buffer) noexcept {
   return hashBytesWith(buffer, platform::cpuFeatures.sse42 != 0);
 }
 
-bool bytesEqual(const void* a, const void* b, uint32_t n) noexcept {
-  if (reinterpret_cast<uintptr_t>(a) <= 8 || reinterpret_cast<uintptr_t>(b) <= 8 || n == 0) return false;
-  if (a == b) return true;
-  const auto* p = static_cast<const unsigned char*>(a);
-  const auto* q = static_cast<const unsigned char*>(b);
-  while (n >= 16) {
-    if (!platform::simd::equal16(p, q)) return false;
-    p += 16;
-    q += 16;
-    n -= 16;
-  }
-  if (n >= 8) {
-    uint64_t x, y;
-    std::memcpy(&x, p, 8);
-    std::memcpy(&y, q, 8);
-    if (x != y) return false;
-    p += 8;
-    q += 8;
-    n -= 8;
-  }
-  if (n >= 4) {
-    uint32_t x, y;
-    std::memcpy(&x, p, 4);
-    std::memcpy(&y, q, 4);
-    if (x != y) return false;
-    p += 4;
-    q += 4;
-    n -= 4;
-  }
-  for (uint32_t i = 0; i < n; ++i) {
-    if (p[i] != q[i]) return false;
-  }
-  return true;
-}
-
 uint32_t textLengthAvx2(const char* text) noexcept { return text == nullptr ? 0 : platform::zeroIndexAvx2(text); }
 
 uint32_t textLengthSse2(const char* text) noexcept { return text == nullptr ? 0 : platform::zeroIndexSse2(text); }

@@ -17,8 +17,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/byte_buffer.h"
+#include "platform/simd.h"
 
 namespace linemint::fasthash {
 
@@ -61,8 +63,43 @@ uint32_t hashBytes(const platform::ByteBuffer* buffer) noexcept;
 
 // True when the n bytes at a and b are equal. False when n is 0 or when either
 // address is at most 8 (treated as null), even for identical addresses; true
-// without reading when a == b and n > 0. Compares 16 bytes per step.
-bool bytesEqual(const void* a, const void* b, uint32_t n) noexcept;
+// without reading when a == b and n > 0. Compares 16 bytes per step, then 8,
+// 4 and single bytes; never reads outside the n bytes. Inline, because every
+// chain walk of a text or byte-buffer table ends in it.
+inline bool bytesEqual(const void* a, const void* b, uint32_t n) noexcept {
+  if (reinterpret_cast<uintptr_t>(a) <= 8 || reinterpret_cast<uintptr_t>(b) <= 8 || n == 0) return false;
+  if (a == b) return true;
+  const auto* p = static_cast<const unsigned char*>(a);
+  const auto* q = static_cast<const unsigned char*>(b);
+  while (n >= 16) {
+    if (!platform::simd::equal16(p, q)) return false;
+    p += 16;
+    q += 16;
+    n -= 16;
+  }
+  if (n >= 8) {
+    uint64_t x, y;
+    std::memcpy(&x, p, 8);
+    std::memcpy(&y, q, 8);
+    if (x != y) return false;
+    p += 8;
+    q += 8;
+    n -= 8;
+  }
+  if (n >= 4) {
+    uint32_t x, y;
+    std::memcpy(&x, p, 4);
+    std::memcpy(&y, q, 4);
+    if (x != y) return false;
+    p += 4;
+    q += 4;
+    n -= 4;
+  }
+  for (uint32_t i = 0; i < n; ++i) {
+    if (p[i] != q[i]) return false;
+  }
+  return true;
+}
 
 // Bytes of `text` before its first NUL (0 for null). Chooses the scan from
 // platform::cpuFeatures at every call: AVX2 over aligned 32-byte blocks, else
