@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/find_pattern.h"
+#include "fasthash/fast_hash_table.h"
 #include "platform/tick.h"
 #include "sharedhash/shared_hash_table.h"
 
@@ -81,18 +82,29 @@ DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& ou
   const std::size_t m = lineEndLength(lineEnd);
   uint8_t* data = inputBytes.data();
 
-  Counts c;
-  uint8_t* out = nullptr;
-  (void)fastTable;
-  (void)variant;
-  {
+  if (variant == PassVariant::fast) {
+    fastTable.create(10, 3);
+  } else {
     sharedTable.create(10, 3);
-    out = static_cast<uint8_t*>(platform::heapAllocate(privateHeap, platform::kHeapZeroMemory, length));
-    if (out == nullptr) {
-      r.error = {ENOMEM, errorPath};
-      r.elapsedMs = platform::tickMilliseconds() - t0;
-      return r;
-    }
+  }
+  auto* out = static_cast<uint8_t*>(platform::heapAllocate(privateHeap, platform::kHeapZeroMemory, length));
+  if (out == nullptr) {
+    r.error = {ENOMEM, errorPath};
+    r.elapsedMs = platform::tickMilliseconds() - t0;
+    return r;
+  }
+
+  Counts c;
+  if (variant == PassVariant::fast) {
+    // insert answers 2 exactly when the key was already there, so one chain
+    // walk decides; an empty key (a line starting with NUL) is never stored
+    // and its line always kept.
+    const int32_t zero = 0;
+    c = scanLines(
+        data, length, m, out,
+        [&](int64_t start) { return findPatternBlocks(data, length, pattern, m, start); },
+        [&](const char* key) { return fastTable.insert(&key, &zero) != 2; });
+  } else {
     c = scanLines(
         data, length, m, out,
         [&](int64_t start) { return findPatternPlain(data, length, pattern, m, start); },

@@ -30,7 +30,7 @@ std::string quote(const std::string& s) {
   return q + "'";
 }
 
-struct Run {
+struct CliRun {
   int exitCode;
   std::string out;
   std::string err;
@@ -51,14 +51,14 @@ class CliTest : public ::testing::Test {
 
   // Runs the tool through the shell: `prefix` goes before it (an environment or
   // a user switch), `args` after it, verbatim.
-  Run cli(const std::string& args, const std::string& prefix = "", const std::string& stdinFile = "") {
+  CliRun cli(const std::string& args, const std::string& prefix = "", const std::string& stdinFile = "") {
     const std::string outFile = (dir_ / ".stdout").string();
     const std::string errFile = (dir_ / ".stderr").string();
     std::string cmd = "cd " + quote(dir_.string()) + " && " + prefix + " " + quote(LINEMINT_CLI_PATH) + " " + args +
                       " >" + quote(outFile) + " 2>" + quote(errFile);
     if (!stdinFile.empty()) cmd += " <" + quote(stdinFile);
     const int status = std::system(cmd.c_str());
-    Run r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outFile), slurp(errFile)};
+    CliRun r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outFile), slurp(errFile)};
     fs::remove(outFile);
     fs::remove(errFile);
     return r;
@@ -74,7 +74,7 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, WritesBesideTheInputAndReports) {
   spit(dir_ / "a.txt", "x\r\ny\r\nx\r\n\r\nz");
   for (const char* variant : {"fallback", "auto"}) {
-    const Run r = cli("--variant "s + variant + " a.txt");
+    const CliRun r = cli("--variant "s + variant + " a.txt");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(slurp(dir_ / "去重复_a.txt"), "x\r\ny\r\nz\r\n");
     const std::string expectedTail = " ms 总行数：5  去重复剩余：3\n去重复_a.txt\n";
@@ -87,34 +87,34 @@ TEST_F(CliTest, WritesBesideTheInputAndReports) {
 TEST_F(CliTest, LineEndModes) {
   spit(dir_ / "u.txt", "a\r\nb\nb\na\r\n");
   EXPECT_EQ(cli("-q u.txt").exitCode, 0);
-  EXPECT_EQ(slurp(dir_ / "去重复_u.txt"), "a\r\n");  // CR LF mode: "b\nb\na" is one line
+  EXPECT_EQ(slurp(dir_ / "去重复_u.txt"), "a\r\nb\nb\na\r\n");  // CR LF mode: "b\nb\na" is one line
   EXPECT_EQ(cli("-q --line-end lf u.txt").exitCode, 0);
   EXPECT_EQ(slurp(dir_ / "去重复_u.txt"), "a\r\nb\n");
 }
 
 TEST_F(CliTest, NulBytesAndLoneCarriageReturns) {
   spit(dir_ / "n.txt", "\0\0\0\r\n\r\r\r\n\0\0\0\r\n\r\r\r\nab\rc"s);
-  const Run r = cli("--variant fallback n.txt");
+  const CliRun r = cli("--variant fallback n.txt");
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(slurp(dir_ / "去重复_n.txt"), "\0\0\0\r\n\r\r\r\nab\rc\r\n"s);
 }
 
 TEST_F(CliTest, StandardInputToStandardOutput) {
   spit(dir_ / "in", "b\nb\na\n");
-  const Run r = cli("--line-end lf -", "", (dir_ / "in").string());
+  const CliRun r = cli("--line-end lf -", "", (dir_ / "in").string());
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "b\na\n");
   EXPECT_NE(r.err.find("总行数：3"), std::string::npos) << r.err;
   spit(dir_ / "one.txt", "1\r\n1\r\n");
   spit(dir_ / "two.txt", "2\r\n");
-  const Run both = cli("--stdout -q one.txt two.txt");
+  const CliRun both = cli("--stdout -q one.txt two.txt");
   EXPECT_EQ(both.out, "1\r\n2\r\n");
   EXPECT_EQ(both.err, "");
 }
 
 TEST_F(CliTest, MissingFileFailsWithPathAndReason) {
   spit(dir_ / "ok.txt", "k\r\n");
-  const Run r = cli("missing.txt ok.txt");
+  const CliRun r = cli("missing.txt ok.txt");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "linemint-cli: missing.txt: No such file or directory\n");
   EXPECT_FALSE(fs::exists(dir_ / "去重复_missing.txt"));
@@ -123,7 +123,7 @@ TEST_F(CliTest, MissingFileFailsWithPathAndReason) {
 
 TEST_F(CliTest, FullDeviceIsAWriteError) {
   spit(dir_ / "a.txt", "a\r\n");
-  const Run r = cli("-o /dev/full a.txt");
+  const CliRun r = cli("-o /dev/full a.txt");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "linemint-cli: /dev/full: No space left on device\n");
 }
@@ -138,7 +138,7 @@ TEST_F(CliTest, OutputNamingTheInputRewritesItInPlace) {
 TEST_F(CliTest, DerivedOutputThatIsTheInputIsRefused) {
   spit(dir_ / "a.txt", "a\r\na\r\n");
   fs::create_symlink("a.txt", dir_ / "去重复_a.txt");
-  const Run r = cli("a.txt");
+  const CliRun r = cli("a.txt");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("names the input"), std::string::npos) << r.err;
   EXPECT_EQ(slurp(dir_ / "a.txt"), "a\r\na\r\n");
@@ -146,7 +146,7 @@ TEST_F(CliTest, DerivedOutputThatIsTheInputIsRefused) {
 
 TEST_F(CliTest, EmptyInputIsNotAnError) {
   spit(dir_ / "e.txt", "");
-  const Run r = cli("e.txt");
+  const CliRun r = cli("e.txt");
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("总行数：0  去重复剩余：0"), std::string::npos) << r.out;
 }
@@ -167,7 +167,7 @@ TEST_F(CliTest, UnwritableFolderKeepsTheOldOutput) {
   fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                             fs::perms::others_read | fs::perms::others_exec);
   const std::size_t before = entries();
-  const Run r = cli("a.txt", prefix);
+  const CliRun r = cli("a.txt", prefix);
   fs::permissions(dir_, fs::perms::all);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "linemint-cli: 去重复_a.txt: Permission denied\n");
@@ -200,7 +200,7 @@ TEST(CliArguments, UsageErrors) {
 }
 
 TEST_F(CliTest, UsageErrorExitsTwo) {
-  const Run r = cli("--variant slow a.txt");
+  const CliRun r = cli("--variant slow a.txt");
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("unknown variant"), std::string::npos);
 }

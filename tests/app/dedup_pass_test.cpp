@@ -152,7 +152,7 @@ TEST_P(DedupPassTest, NoPrivateHeapIsAnError) {
   EXPECT_FALSE(fs::exists(out_));
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, DedupPassTest, ::testing::Values(PassVariant::fallback),
+INSTANTIATE_TEST_SUITE_P(Variants, DedupPassTest, ::testing::Values(PassVariant::fallback, PassVariant::fast),
                          [](const auto& info) { return info.param == PassVariant::fast ? "fast" : "fallback"; });
 
 TEST(StatusText, JoinsTheThreeFigures) {
