@@ -177,30 +177,50 @@ inline uint32_t bucketIndex(uint32_t hash, uint32_t indexShift) noexcept {
   return (hash << indexShift) >> indexShift;
 }
 
-// True when the node holds the probed key: the stored hash first, then (texts
-// and buffers) the stored length, then the bytes; 64-bit keys compare both halves.
-inline bool nodeHoldsKey(const FastTableRecord& r, const Node* node, const KeyProbe& k) noexcept {
+// True when the node holds the probed key, for a table of key kind Kind: the
+// stored hash first, then (texts and buffers) the stored length, then the
+// bytes; 64-bit keys compare both halves.
+template <int32_t Kind>
+inline bool nodeHoldsKeyOf(const Node* node, const KeyProbe& k, int32_t valueSize) noexcept {
   if (nodeHash(node) != k.hash) return false;
+  if constexpr (Kind == KeyKind::kInt32) {
+    return true;
+  } else if constexpr (Kind == KeyKind::kInt64) {
+    return nodeKeyInt64(node, valueSize) == k.int64Key;
+  } else {
+    return nodeKeyLength(node, valueSize) == k.length && bytesEqual(nodeKeyBytes(node, valueSize), k.bytes, k.length);
+  }
+}
+
+inline bool nodeHoldsKey(const FastTableRecord& r, const Node* node, const KeyProbe& k) noexcept {
   switch (r.keyKind) {
-    case KeyKind::kInt32: return true;
-    case KeyKind::kInt64: return nodeKeyInt64(node, r.valueSize) == k.int64Key;
-    default:
-      return nodeKeyLength(node, r.valueSize) == k.length &&
-             bytesEqual(nodeKeyBytes(node, r.valueSize), k.bytes, k.length);
+    case KeyKind::kInt32: return nodeHoldsKeyOf<KeyKind::kInt32>(node, k, r.valueSize);
+    case KeyKind::kInt64: return nodeHoldsKeyOf<KeyKind::kInt64>(node, k, r.valueSize);
+    default: return nodeHoldsKeyOf<KeyKind::kText>(node, k, r.valueSize);
   }
 }
 
 // Walks the chain of the probed key's bucket and returns the link that points
 // at the first node holding the key, or, when no node does, the null link at
 // the chain's end (where a new node is appended). One walk serves lookup,
-// append and unlink. REQUIRES: the table created.
-inline Link findLink(const FastTableRecord& r, const KeyProbe& k) noexcept {
+// append and unlink. REQUIRES: the table created, its key kind Kind.
+template <int32_t Kind>
+inline Link findLinkOf(const FastTableRecord& r, const KeyProbe& k) noexcept {
   Link link{&r.buckets[bucketIndex(k.hash, r.indexShift)]};
   for (Node* node = link.load(); node != nullptr; node = link.load()) {
-    if (nodeHoldsKey(r, node, k)) return link;
+    if (nodeHoldsKeyOf<Kind>(node, k, r.valueSize)) return link;
     link = linkOfNext(node);
   }
   return link;
+}
+
+// findLinkOf for the table's own key kind. REQUIRES: the table created.
+inline Link findLink(const FastTableRecord& r, const KeyProbe& k) noexcept {
+  switch (r.keyKind) {
+    case KeyKind::kInt32: return findLinkOf<KeyKind::kInt32>(r, k);
+    case KeyKind::kInt64: return findLinkOf<KeyKind::kInt64>(r, k);
+    default: return findLinkOf<KeyKind::kText>(r, k);  // texts and byte buffers compare alike
+  }
 }
 
 // The node holding the key that keyRef designates, or null (also when the
