@@ -93,9 +93,14 @@ int32_t SharedHashTable::count() const noexcept {
   return state_ == nullptr ? 0 : state_->record()->entryCount;
 }
 
+SharedTableRecord* SharedHashTable::mutableRecord() const noexcept {
+  if (state_ == nullptr || state_->record()->walkDepth != 0) return nullptr;
+  return state_->record();
+}
+
 int32_t SharedHashTable::insert(KeyWord key, KeyWord value) noexcept {
-  if (state_ == nullptr) return kInsertRefused;
-  return insertInto(*state_->record(), key, value);
+  SharedTableRecord* r = mutableRecord();
+  return r == nullptr ? kInsertRefused : insertInto(*r, key, value);
 }
 
 KeyWord SharedHashTable::get(KeyWord key) const noexcept {
@@ -112,13 +117,12 @@ bool SharedHashTable::containsKey(KeyWord key) const noexcept {
 }
 
 bool SharedHashTable::remove(KeyWord key) noexcept {
-  if (state_ == nullptr) return false;
-  return removeFrom(*state_->record(), key);
+  SharedTableRecord* r = mutableRecord();
+  return r != nullptr && removeFrom(*r, key);
 }
 
 void SharedHashTable::removeAll() noexcept {
-  if (state_ == nullptr) return;
-  removeAllFrom(*state_->record());
+  if (SharedTableRecord* r = mutableRecord(); r != nullptr) removeAllFrom(*r);
 }
 
 bool SharedHashTable::validate() const noexcept {

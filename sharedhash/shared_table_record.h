@@ -107,6 +107,18 @@ bool removeFrom(SharedTableRecord& record, KeyWord key) noexcept;
 // Frees every node; bucketCount, threshold and loadFactor stay as they are.
 void removeAllFrom(SharedTableRecord& record) noexcept;
 
+// Calls stop(node) for every node in enumeration order until it returns true;
+// returns true when it stopped early. A node's next link is read after the
+// call, so `stop` must not unlink or free nodes of this record.
+template <typename Stop>
+bool walkNodes(const SharedTableRecord& record, Stop&& stop) {
+  if (record.entryCount == 0) return false;
+  for (int32_t b = 0; b < record.bucketCount; ++b)
+    for (SharedTableNode* node = record.buckets[b]; node != nullptr; node = node->next)
+      if (stop(node)) return true;
+  return false;
+}
+
 // True when the invariants above hold. Linear in buckets plus entries, plus
 // the pairs within each chain; for tests and debugging.
 bool validateRecord(const SharedTableRecord& record) noexcept;

@@ -16,10 +16,10 @@
 namespace linemint {
 namespace {
 
-using testing::Arg;
-using testing::contents;
+using test::Arg;
+using test::contents;
 
-class ArraysTest : public testing::FastTableTest {};
+class ArraysTest : public test::FastTableTest {};
 
 using Content = std::optional<std::string>;
 
@@ -228,7 +228,7 @@ TEST_F(ArraysTest, ValueSearchRefusals) {
   EXPECT_EQ(t.keysWithValue(zero.ref(), &held), 0);
   EXPECT_EQ(held.get(), before);
 
-  testing::CountingHandler handler;
+  test::CountingHandler handler;
   FastHashTable handled;
   handled.setValueHandler(&handler);
   ASSERT_EQ(handled.create(KeyKind::kInt32, ValueKind::kHandled), 1);

@@ -13,10 +13,10 @@
 namespace linemint {
 namespace {
 
-using testing::Arg;
-using testing::contents;
+using test::Arg;
+using test::contents;
 
-class CursorTest : public testing::FastTableTest {};
+class CursorTest : public test::FastTableTest {};
 
 // The keys the cursor delivers from where it stands to the end.
 std::vector<int32_t> restOfWalk(FastHashTable& t) {

@@ -17,13 +17,12 @@
 
 #include "fasthash/fast_hash_table.h"
 #include "general_test_support.h"
-#include "platform/cpu_features.h"
 
 namespace linemint {
 namespace {
 
-using testing::Arg;
-using testing::contents;
+using test::Arg;
+using test::contents;
 using Content = std::optional<std::string>;
 
 // What the model stores for a value: the field's bits for numbers (4-byte
@@ -329,24 +328,17 @@ void runDifferential(uint32_t seed, int32_t keyKind, int32_t valueKind, bool crc
   ASSERT_NO_FATAL_FAILURE(checkWalk(rng, t, model, keyKind, valueKind, false));
 }
 
-class GeneralDifferentialTest : public testing::FastTableTest {};
+class GeneralDifferentialTest : public test::FastTableTest {};
 
 TEST_F(GeneralDifferentialTest, MatchesUnorderedMapForEveryKeyKind) {
-  const platform::CpuFeatures real = platform::cpuFeatures;
-  struct Restore {
-    platform::CpuFeatures features;
-    ~Restore() { platform::setCpuFeaturesForTesting(features); }
-  } restore{real};
   uint32_t seed = 20240611;
-  for (const bool crc : {true, false}) {
-    if (crc && real.sse42 == 0) continue;
-    platform::CpuFeatures features = real;
-    features.sse42 = crc ? real.sse42 : 0;
-    platform::setCpuFeaturesForTesting(features);
+  for (const test::Family family : {test::Family::crc32, test::Family::sum31}) {
+    if (family == test::Family::crc32 && test::realFeatures().sse42 == 0) continue;
+    test::ScopedCpuFeatures features(test::featuresFor(family));
     for (const int32_t keyKind : {3, 4, 10, 11}) {
       for (const int32_t valueKind : {2, 3, 4, 6, 10, 11}) {
-        runDifferential(seed++, keyKind, valueKind, crc);
-        if (::testing::Test::HasFatalFailure()) return;
+        runDifferential(seed++, keyKind, valueKind, family == test::Family::crc32);
+        if (HasFatalFailure()) return;
       }
     }
   }

@@ -15,20 +15,15 @@
 
 #include "fasthash/fast_hash_table.h"
 #include "platform/byte_buffer.h"
-#include "platform/cpu_features.h"
-#include "platform/heap.h"
+#include "test_support.h"
 
-namespace linemint::testing {
+namespace linemint::test {
 
-// Start-up of the process as the tool does it; idempotent.
-inline void preparePlatform() {
-  platform::probeCpuFeatures();
-  platform::resolveHeapEntryPoints();
-}
-
+// Probes the processor and resolves the heap entry points before a suite runs,
+// as start-up does.
 class FastTableTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { preparePlatform(); }
+  static void SetUpTestSuite() { realFeatures(); }
 };
 
 // A caller's variable for a key or value: 4 or 8 raw bytes, or a variable
@@ -147,16 +142,4 @@ class CountingHandler : public ValueHandler {
   std::vector<bool> alive_;
 };
 
-}  // namespace linemint::testing
-
-// The table's invariants; tests check them after every mutation.
-#define EXPECT_VALID(table)                                  \
-  do {                                                       \
-    const char* broken_ = (table).validate();                \
-    EXPECT_TRUE(broken_ == nullptr) << "invariant: " << broken_; \
-  } while (0)
-#define ASSERT_VALID(table)                                  \
-  do {                                                       \
-    const char* broken_ = (table).validate();                \
-    ASSERT_TRUE(broken_ == nullptr) << "invariant: " << broken_; \
-  } while (0)
+}  // namespace linemint::test

@@ -11,10 +11,10 @@
 namespace linemint {
 namespace {
 
-using testing::Arg;
-using testing::CountingHandler;
+using test::Arg;
+using test::CountingHandler;
 
-class HandledValuesTest : public testing::FastTableTest {};
+class HandledValuesTest : public test::FastTableTest {};
 
 TEST_F(HandledValuesTest, EveryHandleIsReleasedExactlyOnceThroughoutALifetime) {
   CountingHandler handler;  // outlives everything that holds its handles

@@ -13,10 +13,10 @@
 namespace linemint {
 namespace {
 
-using testing::Arg;
-using testing::contents;
+using test::Arg;
+using test::contents;
 
-class RetrievalTest : public testing::FastTableTest {};
+class RetrievalTest : public test::FastTableTest {};
 
 // The keys of the table in walk order.
 std::vector<int32_t> walkInt32Keys(FastHashTable& t) {
@@ -263,7 +263,7 @@ TEST_F(RetrievalTest, FloatAdjustFollowsIeeeArithmetic) {
 TEST_F(RetrievalTest, AdjustIsRefusedWithoutArithmeticOrEntry) {
   for (const int32_t kind : {7, 8, 10, 11, 99}) {
     SCOPED_TRACE(kind);
-    testing::CountingHandler handler;  // outlives the table
+    test::CountingHandler handler;  // outlives the table
     FastHashTable t;
     t.setValueHandler(&handler);
     ASSERT_EQ(t.create(KeyKind::kInt32, kind), 1);
