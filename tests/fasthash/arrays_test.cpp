@@ -2,7 +2,6 @@
 // layout, walk order, release through a reused variable, and value equality.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
