@@ -177,7 +177,10 @@ class FastHashTable {
 
   // Removes the key's entry and releases its node and value. With autoShrink,
   // halves the bucket array (never below 16) when bucketCount / count >= 8
-  // afterwards, resetting the cursor. Returns 1 when removed, else 0.
+  // afterwards, resetting the cursor; a removal that leaves no entry does not
+  // halve. Removing the entry the cursor stands on steps the cursor back, so
+  // that the next advance delivers the entry that followed the removed one and
+  // the walk skips nothing. Returns 1 when removed, else 0.
   int32_t remove(const void* keyRef) noexcept;
 
   // The record's fields as they stand (0 before the first create; after
@@ -191,6 +194,9 @@ class FastHashTable {
   // Returns count. Never created: 0, array untouched.
   int32_t keysToArray(OwnedArray* array) noexcept;
   // Every value, likewise; kind 99 elements are fresh handle copies.
+  // These two and keysWithValue hand out an array whole or not at all: when
+  // memory for it or for a copy in it runs out, *array is left empty and the
+  // result is 0.
   int32_t valuesToArray(OwnedArray* array) noexcept;
 
   // Puts the cursor before the first entry. Needs no created table.
