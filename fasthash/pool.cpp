@@ -110,6 +110,9 @@ void giveBackReference(SmallBlockPool* pool, uint32_t ref) noexcept {
 
 // Every block of the page free, every slot poisoned.
 void initialisePage(PoolPage* page, const SizeClass& c) noexcept {
+  // A cached page may come from a class with a shorter bitmap, whose slots
+  // (poisoned) overlap this class's bitmap.
+  LINEMINT_UNPOISON(page, kHeaderBytes + 4 * std::size_t{c.bitmapWords});
   page->next = 0;
   page->backLink = 0;
   page->used = 0;
