@@ -21,7 +21,7 @@ namespace {
 
 using linemint::FastHashTable;
 using linemint::FastTableRecord;
-namespace t = linemint::testing;
+namespace t = linemint::test;
 
 #define FUZZ_CHECK(condition)                                                      \
   do {                                                                             \

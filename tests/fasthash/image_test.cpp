@@ -15,30 +15,14 @@
 #include "fasthash/image.h"
 #include "image_test_support.h"
 #include "platform/cpu_features.h"
+#include "test_support.h"
 
-namespace linemint::testing {
+namespace linemint::test {
 namespace {
-
-// Runs its scope with the CRC32 family switched off (when asked), restoring
-// the probed features afterwards. Tables copy the family at create.
-class HashFamily {
- public:
-  explicit HashFamily(bool crc32) : saved_(platform::cpuFeatures) {
-    platform::CpuFeatures f = saved_;
-    if (!crc32) f.sse42 = 0;
-    platform::setCpuFeaturesForTesting(f);
-  }
-  ~HashFamily() { platform::setCpuFeaturesForTesting(saved_); }
-  HashFamily(const HashFamily&) = delete;
-  HashFamily& operator=(const HashFamily&) = delete;
-
- private:
-  platform::CpuFeatures saved_;
-};
 
 class ImageTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { initPlatformOnce(); }
+  static void SetUpTestSuite() { realFeatures(); }  // probes, and fills the heap entry points
 };
 
 std::map<std::string, Entry> mappingOf(const FastHashTable& t) {
@@ -125,7 +109,7 @@ TEST_F(ImageTest, TheFiftySixByteExampleReplacesTheEarlierTable) {
   EarlierTable earlier;
   const auto image = imageOf(kExample56);
   ASSERT_EQ(earlier.table.deserialize(image.get()), 1);
-  EXPECT_EQ(earlier.table.validate(), nullptr);
+  EXPECT_VALID(earlier.table);
   EXPECT_EQ(earlier.table.record().keyKind, KeyKind::kText);
   EXPECT_EQ(earlier.table.record().valueKind, ValueKind::kInt32);
   EXPECT_EQ(earlier.table.record().count, 1);
@@ -224,14 +208,14 @@ std::string sampleValue(int32_t valueKind, uint32_t i) {
 TEST_F(ImageTest, RoundTripForEveryPairOfKindsAcrossHashFamilies) {
   const int32_t keyKinds[] = {KeyKind::kInt32, KeyKind::kInt64, KeyKind::kText, KeyKind::kBytes};
   const int32_t valueKinds[] = {2, 3, 4, 5, 6, 7, 8, 10, 11};
-  const bool hasCrc = platform::cpuFeatures.sse42 != 0;
+  const bool hasCrc = realFeatures().sse42 != 0;
   for (int32_t keyKind : keyKinds) {
     for (int32_t valueKind : valueKinds) {
       SCOPED_TRACE(::testing::Message() << "key kind " << keyKind << ", value kind " << valueKind);
       FastHashTable original;
       std::map<std::string, Entry> expected;
       {
-        HashFamily family(hasCrc);
+        ScopedCpuFeatures family(featuresFor(hasCrc ? Family::crc32 : Family::sum31));
         ASSERT_EQ(original.create(keyKind, valueKind, 16, 0.6f, 0), 1);
         for (uint32_t i = 0; i < 40; ++i) {
           const std::string value = sampleValue(valueKind, i);
@@ -247,12 +231,12 @@ TEST_F(ImageTest, RoundTripForEveryPairOfKindsAcrossHashFamilies) {
       ASSERT_NE(image, nullptr);
 
       // Read back in either family: the image holds no hashes.
-      for (bool crc : {false, true}) {
-        if (crc && !hasCrc) continue;
-        HashFamily family(crc);
+      for (Family reader : {Family::sum31, Family::crc32}) {
+        if (reader == Family::crc32 && !hasCrc) continue;
+        ScopedCpuFeatures family(featuresFor(reader));
         FastHashTable copy;
         ASSERT_EQ(copy.deserialize(image.get()), 1);
-        EXPECT_EQ(copy.validate(), nullptr);
+        EXPECT_VALID(copy);
         EXPECT_EQ(copy.record().keyKind, keyKind);
         EXPECT_EQ(copy.record().valueKind, valueKind);
         EXPECT_EQ(copy.record().loadFactor, 0.6f);
@@ -358,7 +342,7 @@ TEST_F(ImageTest, NoEntriesGiveAnEmptyTableWithTheStoredSettings) {
     EXPECT_EQ(r.loadFactor, 0.5f);
     EXPECT_EQ(r.autoShrink, 0);
     EXPECT_EQ(r.count, 0);
-    EXPECT_EQ(earlier.table.validate(), nullptr);
+    EXPECT_VALID(earlier.table);
   }
 }
 
@@ -370,7 +354,7 @@ TEST_F(ImageTest, LaterEntriesWinAndEntriesInsertRefusesAreSkipped) {
                               le32(5) + textField("dup") + le32(6);
   FastHashTable t;
   ASSERT_EQ(t.deserialize(imageOf(imageWith(KeyKind::kText, ValueKind::kInt32, entries, 6)).get()), 1);
-  EXPECT_EQ(t.validate(), nullptr);
+  EXPECT_VALID(t);
   const std::map<std::string, Entry> expected = {
       {"dup", {"dup", raw32(6)}}, {"x", {"x", raw32(2)}}, {"a", {"a", raw32(4)}}};
   EXPECT_EQ(mappingOf(t), expected);
@@ -400,4 +384,4 @@ TEST_F(ImageTest, UnknownKindCodesAreReadAsCreateNormalisesThem) {
 }
 
 }  // namespace
-}  // namespace linemint::testing
+}  // namespace linemint::test

@@ -1,6 +1,7 @@
 // Helpers for the image tests and the image fuzz body: they read a table's
 // entries by walking its buckets and chains directly, so they need nothing but
-// the core operations (create, insert, contains, validate).
+// the core operations (create, insert, contains, validate). No GoogleTest here:
+// the fuzz body includes this header too.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,7 @@
 #include "platform/cpu_features.h"
 #include "platform/heap.h"
 
-namespace linemint::testing {
+namespace linemint::test {
 
 // The processor probe and the heap entry points, as start-up fills them.
 inline void initPlatformOnce() {
@@ -146,4 +147,4 @@ inline std::string imageWith(int32_t keyKind, int32_t valueKind, const std::stri
   return le32(static_cast<uint32_t>(body.size() + 4)) + body;
 }
 
-}  // namespace linemint::testing
+}  // namespace linemint::test

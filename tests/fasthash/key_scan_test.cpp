@@ -14,8 +14,9 @@
 #include "fasthash/fast_hash_table.h"
 #include "image_test_support.h"
 #include "platform/cpu_features.h"
+#include "test_support.h"
 
-namespace linemint::testing {
+namespace linemint::test {
 namespace {
 
 // The text on an exact-size heap block (its NUL is the block's last byte), so
@@ -33,19 +34,12 @@ class ExactText {
   const char* pointer_;
 };
 
-// Parameter: whether the table uses the CRC32 family.
-class KeyScanTest : public ::testing::TestWithParam<bool> {
+class KeyScanTest : public ::testing::TestWithParam<Family> {
  protected:
-  static void SetUpTestSuite() { initPlatformOnce(); }
-
+  KeyScanTest() : features_(featuresFor(GetParam())) {}
   void SetUp() override {
-    saved_ = platform::cpuFeatures;
-    if (GetParam() && saved_.sse42 == 0) GTEST_SKIP() << "no SSE4.2 on this processor";
-    platform::CpuFeatures f = saved_;
-    if (!GetParam()) f.sse42 = 0;
-    platform::setCpuFeaturesForTesting(f);
+    if (GetParam() == Family::crc32 && realFeatures().sse42 == 0) GTEST_SKIP() << "no SSE4.2";
   }
-  void TearDown() override { platform::setCpuFeaturesForTesting(saved_); }
 
   // A new text-key table holding these keys (value 0 each).
   static void fill(FastHashTable& t, const std::vector<std::string>& keys) {
@@ -57,7 +51,7 @@ class KeyScanTest : public ::testing::TestWithParam<bool> {
     }
   }
 
-  platform::CpuFeatures saved_{};
+  ScopedCpuFeatures features_;
 };
 
 struct ScanCase {
@@ -183,8 +177,7 @@ TEST_P(KeyScanTest, AgreesWithAPlainScanOnRandomTexts) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothHashFamilies, KeyScanTest, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Crc32" : "Sum31"; });
+INSTANTIATE_TEST_SUITE_P(BothHashFamilies, KeyScanTest, ::testing::Values(Family::crc32, Family::sum31), familyName);
 
 }  // namespace
-}  // namespace linemint::testing
+}  // namespace linemint::test
