@@ -227,10 +227,12 @@ class FastHashTable {
   // The table's byte image on the process heap; null when not created, for
   // value kind 99, or when memory runs out.
   OwnedByteBuffer serialize() const noexcept;
-  // Rebuilds the object's table from an image. Returns 1 when rebuilt, 0 when
-  // the image is refused (null, shorter than its header or than its stated
-  // length: the object is unchanged) or create fails. Never reads outside the
-  // image.
+  // Rebuilds the object's table from an image (layout and what is refused:
+  // image.h). Returns 1 when rebuilt, 0 when the image is refused (null,
+  // shorter than its header or than its stated length, value kind 99, entries
+  // that do not end inside it: the object is unchanged), or when create fails
+  // or memory runs out while rebuilding (the object is then not created).
+  // Never reads outside the image.
   int32_t deserialize(const ByteBuffer* image) noexcept;
 
   // Checks the table's invariants and returns null when they hold, otherwise a
