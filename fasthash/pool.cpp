@@ -11,14 +11,14 @@ namespace linemint::fasthash {
 
 namespace {
 
-struct ClassSpec {
+struct ClassShape {
   uint32_t blockSize;
   uint32_t capacity;
 };
 
 // Block sizes and capacities of the 36 classes. The capacities are fixed, not
 // computed; each page layout fits 16384 bytes (class 1 exactly).
-constexpr std::array<ClassSpec, kPoolClassCount> kClasses = {{
+constexpr std::array<ClassShape, kPoolClassCount> kClasses = {{
     {8, 1024}, {16, 813}, {24, 581}, {32, 452}, {40, 370}, {48, 313}, {56, 272}, {64, 239},
     {80, 194}, {96, 162}, {112, 140}, {128, 123}, {144, 109}, {160, 98}, {176, 90}, {192, 82},
     {208, 76}, {224, 70}, {240, 66}, {256, 62}, {288, 55}, {320, 49}, {352, 45}, {384, 41},
@@ -31,7 +31,7 @@ constexpr uint32_t kHeaderBytes = 20;
 constexpr uint32_t bitmapWordsOf(uint32_t capacity) { return (capacity + 31) / 32; }
 
 constexpr bool everyPageFits() {
-  for (const ClassSpec& c : kClasses) {
+  for (const ClassShape& c : kClasses) {
     const uint32_t bytes = kHeaderBytes + 4 * bitmapWordsOf(c.capacity) + c.capacity * (c.blockSize + 4);
     if (bytes > kPoolPageSize || bitmapWordsOf(c.capacity) > 32) return false;
   }

@@ -118,6 +118,25 @@ TEST(Hashing, Crc32cInstructionMatchesPortableForEveryLengthAndOffset) {
   }
 }
 
+// The sum is computed four bytes at a time; every length must give the
+// byte-by-byte sum, unsigned for texts and signed for buffers.
+TEST(Hashing, Sum31MatchesTheByteByByteSumForEveryLength) {
+  std::mt19937 rng(7);
+  std::string bytes(80, ' ');
+  for (char& c : bytes) c = static_cast<char>(1 + rng() % 255);
+  for (size_t n = 0; n <= bytes.size(); ++n) {
+    uint32_t unsignedSum = 0, signedSum = 0;
+    for (size_t i = 0; i < n; ++i) {
+      unsignedSum = unsignedSum * 31u + static_cast<uint8_t>(bytes[i]);
+      signedSum = signedSum * 31u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(bytes[i])));
+    }
+    const std::string text = bytes.substr(0, n);
+    uint32_t length = 0;
+    ASSERT_EQ(hashTextWith(text.c_str(), &length, false), unsignedSum) << n;
+    ASSERT_EQ(hashByteRange(text.data(), static_cast<uint32_t>(n), false), signedSum) << n;
+  }
+}
+
 TEST(Hashing, TextAndBufferAgreeBelow0x80AndDifferAboveInSum31Only) {
   const std::string low = "plain ascii line";
   const std::string high = "caf\xC3\xA9";
