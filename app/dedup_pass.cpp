@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "app/find_pattern.h"
-#include "fasthash/fast_hash_table.h"
+#include "fasthash/bulk_text.h"
 #include "platform/tick.h"
 #include "sharedhash/shared_hash_table.h"
 
@@ -49,6 +49,69 @@ Counts scanLines(uint8_t* data, std::size_t length, std::size_t endLength, uint8
     pos = find(start);
   }
   (void)length;
+  return c;
+}
+
+// The fast variant's loop: the same lines, keys and decisions as scanLines,
+// pipelined so that memory latency overlaps. Each line end found is turned
+// into a NUL at once, the key hashed and its bucket prefetched; kHalf lines
+// later its chain head is prefetched; kHalf lines after that it is inserted,
+// its line end restored and the line copied out. Lines are decided strictly in
+// file order, so a repeat inside one batch is found as such.
+Counts scanLinesFast(uint8_t* data, std::size_t length, const uint8_t* pattern, std::size_t endLength,
+                     uint8_t* out, FastHashTable& table) {
+  constexpr std::size_t kBatch = 16;
+  constexpr std::size_t kHalf = kBatch / 2;
+  struct Pending {
+    uint8_t* line;
+    uint8_t* end;
+    uint32_t keyLength;
+    uint32_t hash;
+  };
+  Pending ring[kBatch];
+  const int32_t zero = 0;
+  const uint8_t endByte = pattern[0];
+  Counts c;
+  c.cursor = out;
+  std::size_t pushed = 0;
+  std::size_t done = 0;
+  int64_t start = 1;
+  int64_t pos = findPatternBlocks(data, length, pattern, endLength, start);
+
+  auto finish = [&](Pending& e) {
+    bool keep = false;
+    if (e.end != e.line) {
+      keep = table.insertHashedText(reinterpret_cast<const char*>(e.line), e.keyLength, e.hash, &zero) != 2;
+    }
+    *e.end = endByte;
+    if (keep) {
+      const std::size_t n = static_cast<std::size_t>(e.end - e.line) + endLength;
+      std::memcpy(c.cursor, e.line, n);
+      c.cursor += n;
+      ++c.kept;
+    }
+  };
+
+  while (pos > 0) {
+    Pending& e = ring[pushed % kBatch];
+    e.line = data + (start - 1);
+    e.end = data + (pos - 1);
+    *e.end = 0;
+    if (e.end != e.line) {
+      e.hash = table.hashTextKey(reinterpret_cast<const char*>(e.line), &e.keyLength);
+      table.prefetchBucket(e.hash);
+    }
+    ++pushed;
+    if (pushed > kHalf) {
+      const Pending& mid = ring[(pushed - 1 - kHalf) % kBatch];
+      if (mid.end != mid.line) table.prefetchChainHead(mid.hash);
+    }
+    if (pushed - done == kBatch) finish(ring[done++ % kBatch]);
+    start = pos + static_cast<int64_t>(endLength);
+    pos = findPatternBlocks(data, length, pattern, endLength, start);
+  }
+  while (done < pushed) finish(ring[done++ % kBatch]);
+  c.read = pushed;
   return c;
 }
 
@@ -99,11 +162,7 @@ DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& ou
     // insert answers 2 exactly when the key was already there, so one chain
     // walk decides; an empty key (a line starting with NUL) is never stored
     // and its line always kept.
-    const int32_t zero = 0;
-    c = scanLines(
-        data, length, m, out,
-        [&](int64_t start) { return findPatternBlocks(data, length, pattern, m, start); },
-        [&](const char* key) { return fastTable.insert(&key, &zero) != 2; });
+    c = scanLinesFast(data, length, pattern, m, out, fastTable);
   } else {
     c = scanLines(
         data, length, m, out,

@@ -24,6 +24,8 @@ constexpr float kDefaultLoadFactor = 0.75f;
 // Longest text or byte-buffer key or value accepted: its node or value block
 // size must still fit a 32-bit pool request.
 constexpr uint32_t kMaxStoredLength = 0xFFFFFF00u;
+// How many buckets ahead resize prefetches chain heads.
+constexpr uint32_t kResizePrefetch = 32;
 
 int32_t thresholdFor(uint32_t bucketCount, float loadFactor) noexcept {
   return static_cast<int32_t>(static_cast<float>(bucketCount) * loadFactor);
@@ -61,6 +63,9 @@ int32_t FastHashTable::create(int32_t keyKind, int32_t valueKind, std::optional<
   }
 
   r.autoShrink = autoShrink.value_or(1);
+  // A program that uses the library without the start-up step still gets
+  // working entry points instead of a call through null.
+  if (platform::heapEntryPoints.allocateHeap == nullptr) platform::resolveHeapEntryPoints();
   r.allocateHeap = platform::heapEntryPoints.allocateHeap;
   r.freeHeap = platform::heapEntryPoints.freeHeap;
   r.reallocateHeap = platform::heapEntryPoints.reallocateHeap;
@@ -118,7 +123,11 @@ void FastHashTable::resize(uint32_t newBucketCount) noexcept {
     // this old bucket feeds them, so two local tails replace walking the new
     // chains.
     for (uint32_t i = 0; i < oldCount; ++i) {
-      if (i + 8 < oldCount && old[i + 8] != nullptr) platform::simd::prefetch(old[i + 8]);
+      // Nodes lie in insertion order, buckets in hash order: fetch the heads
+      // far enough ahead to cover a memory round trip.
+      if (i + kResizePrefetch < oldCount && old[i + kResizePrefetch] != nullptr) {
+        platform::simd::prefetch(old[i + kResizePrefetch]);
+      }
       Link tails[2] = {Link{&fresh[i]}, Link{&fresh[i + oldCount]}};
       for (Node* node = old[i]; node != nullptr;) {
         Node* successor = fasthash::nodeNext(node);
@@ -278,7 +287,11 @@ int32_t FastHashTable::insert(const void* keyRef, const void* valueRef) noexcept
   if (r.buckets == nullptr) return 0;
   if (r.valueKind == ValueKind::kHandled && r.valueHandler == nullptr) return 0;
   const KeyProbe k = fasthash::probeKey(r, keyRef);
-  const Link link = fasthash::findLink(r, k);
+  return insertAt(k, fasthash::findLink(r, k), valueRef);
+}
+
+int32_t FastHashTable::insertAt(const KeyProbe& k, Link link, const void* valueRef) noexcept {
+  FastTableRecord& r = record_;
   unsigned char field[8];
 
   if (Node* found = link.load(); found != nullptr) {

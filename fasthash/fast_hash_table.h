@@ -57,6 +57,11 @@
 
 namespace linemint {
 
+namespace fasthash {
+struct KeyProbe;
+struct Link;
+}  // namespace fasthash
+
 // Operation codes of adjustValue. Any other code leaves the value unchanged
 // (the call still succeeds and reports the current value).
 enum class AdjustOp : int32_t { add = 0, subtract = 1, multiply = 2, divide = 3 };
@@ -147,6 +152,23 @@ class FastHashTable {
   // makes count exceed threshold doubles the bucket array and resets the
   // cursor. Text keys raise maxTextKeyLength.
   int32_t insert(const void* keyRef, const void* valueRef) noexcept;
+
+  // Bulk insertion of text keys, for callers that insert many keys in a row
+  // and want to hash ahead and prefetch (the de-duplication pass). The inline
+  // definitions are in fasthash/bulk_text.h.
+  //
+  // The hash and length of a text key, in this table's family: exactly what
+  // insert computes for it. REQUIRES: created, key kind 10.
+  inline uint32_t hashTextKey(const char* text, uint32_t* length) const noexcept;
+  // Hints the cache to fetch the bucket slot of hash. REQUIRES: created.
+  inline void prefetchBucket(uint32_t hash) const noexcept;
+  // Hints the cache to fetch the first node of hash's chain; reads the bucket
+  // slot, so it pays after prefetchBucket has had time. REQUIRES: created.
+  inline void prefetchChainHead(uint32_t hash) const noexcept;
+  // insert(&text, valueRef) for a key whose hash and length came from
+  // hashTextKey: the same result and the same effects, without hashing again.
+  // Not created, or key kind other than 10: 0.
+  inline int32_t insertHashedText(const char* text, uint32_t length, uint32_t hash, const void* valueRef) noexcept;
 
   // The value of the key and the table's valueTag. *found, when given,
   // receives 1 or 0. Text and byte-buffer values come out as new copies owned
@@ -265,6 +287,9 @@ class FastHashTable {
   void releaseValueField(fasthash::Node* node) noexcept;
   // Gives an unlinked node back to the pool with its own size.
   void freeNode(fasthash::Node* node) noexcept;
+  // The body of insert once the key is probed and its chain walked: link is
+  // what findLink returned (the link to the equal node, or the chain's end).
+  int32_t insertAt(const fasthash::KeyProbe& k, fasthash::Link link, const void* valueRef) noexcept;
 
   FastTableRecord record_;
 };
