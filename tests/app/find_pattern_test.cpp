@@ -67,7 +67,7 @@ TEST(FindPatternBlocks, AgreesWithPlainEverywhere) {
         if (trial == 1 && at + 1 < length) bytes[at + 1] = '\n';
       }
       std::unique_ptr<uint8_t[]> exact(new uint8_t[length + (length == 0 ? 1 : 0)]);
-      std::memcpy(exact.get(), bytes.data(), length);
+      if (length != 0) std::memcpy(exact.get(), bytes.data(), length);
       for (const std::string& pat : patterns) {
         const auto* p = reinterpret_cast<const uint8_t*>(pat.data());
         for (int64_t start = -1; start <= static_cast<int64_t>(length) + 2; ++start) {
