@@ -7,6 +7,7 @@
 
 #include "app/find_pattern.h"
 #include "fasthash/bulk_text.h"
+#include "platform/simd.h"
 #include "platform/tick.h"
 #include "sharedhash/shared_hash_table.h"
 
@@ -20,13 +21,12 @@ struct Counts {
   uint8_t* cursor = nullptr;
 };
 
-// The loop common to both variants. `find(start)` returns the 1-based position
+// The fallback variant's loop, one line at a time. `find(start)` returns the 1-based position
 // of the next line end at or after start, or -1; `isNew(key)` answers whether a
 // non-empty line with that NUL-terminated key is seen for the first time (and
 // remembers it).
 template <typename Find, typename IsNew>
-Counts scanLines(uint8_t* data, std::size_t length, std::size_t endLength, uint8_t* out, Find find,
-                 IsNew isNew) {
+Counts scanLines(uint8_t* data, std::size_t endLength, uint8_t* out, Find find, IsNew isNew) {
   Counts c;
   c.cursor = out;
   int64_t start = 1;
@@ -48,8 +48,36 @@ Counts scanLines(uint8_t* data, std::size_t length, std::size_t endLength, uint8
     start = pos + static_cast<int64_t>(endLength);
     pos = find(start);
   }
-  (void)length;
   return c;
+}
+
+// The hash and length of a line's key: its bytes up to the first NUL, which is
+// at `end` at the latest (the NUL written over the line end). The same value
+// as the table's own text hash in the family kCrc names: CRC-32C fed 8 bytes
+// at a time equals CRC-32C fed byte by byte. The NUL search loads 16 bytes at
+// a time and may read up to 15 bytes past `end`, which the input buffer's
+// slack allows.
+template <bool kCrc>
+__attribute__((always_inline)) inline uint32_t hashLineKey(const uint8_t* line, uint32_t* length) noexcept {
+  const uint8_t* p = line;
+  uint32_t zeros;
+  while ((zeros = platform::simd::matchMask16(p, 0)) == 0) p += 16;
+  const auto n = static_cast<std::size_t>(p - line) + static_cast<std::size_t>(platform::simd::lowestSetBit(zeros));
+  *length = static_cast<uint32_t>(n);
+  uint32_t h = 0;
+  const uint8_t* q = line;
+  const uint8_t* const stop = line + n;
+  if constexpr (kCrc) {
+    for (; stop - q >= 8; q += 8) {
+      uint64_t word;
+      std::memcpy(&word, q, 8);
+      h = platform::simd::crc32cQword(h, word);
+    }
+    for (; q < stop; ++q) h = platform::simd::crc32cByte(h, *q);
+  } else {
+    for (; q < stop; ++q) h = h * 31u + *q;
+  }
+  return h;
 }
 
 // The fast variant's loop: the same lines, keys and decisions as scanLines,
@@ -58,8 +86,11 @@ Counts scanLines(uint8_t* data, std::size_t length, std::size_t endLength, uint8
 // later its chain head is prefetched; kHalf lines after that it is inserted,
 // its line end restored and the line copied out. Lines are decided strictly in
 // file order, so a repeat inside one batch is found as such.
-Counts scanLinesFast(uint8_t* data, std::size_t length, const uint8_t* pattern, std::size_t endLength,
-                     uint8_t* out, FastHashTable& table) {
+// REQUIRES: 15 readable bytes after the data (a BigBuffer has them).
+template <bool kCrc>
+__attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, std::size_t length,
+                                                              const uint8_t* pattern, std::size_t endLength,
+                                                              uint8_t* out, FastHashTable& table) {
   constexpr std::size_t kBatch = 16;
   constexpr std::size_t kHalf = kBatch / 2;
   struct Pending {
@@ -98,7 +129,7 @@ Counts scanLinesFast(uint8_t* data, std::size_t length, const uint8_t* pattern, 
     e.end = data + (pos - 1);
     *e.end = 0;
     if (e.end != e.line) {
-      e.hash = table.hashTextKey(reinterpret_cast<const char*>(e.line), &e.keyLength);
+      e.hash = hashLineKey<kCrc>(e.line, &e.keyLength);
       table.prefetchBucket(e.hash);
     }
     ++pushed;
@@ -113,6 +144,24 @@ Counts scanLinesFast(uint8_t* data, std::size_t length, const uint8_t* pattern, 
   while (done < pushed) finish(ring[done++ % kBatch]);
   c.read = pushed;
   return c;
+}
+
+// Two copies of the loop: one may use the CRC32 instruction, the other must run
+// on any x86-64 processor. The table's own family picks one.
+LINEMINT_TARGET_SSE42 Counts scanLinesFastCrc(uint8_t* data, std::size_t length, const uint8_t* pattern,
+                                              std::size_t endLength, uint8_t* out, FastHashTable& table) {
+  return scanLinesFastBody<true>(data, length, pattern, endLength, out, table);
+}
+
+Counts scanLinesFastSum(uint8_t* data, std::size_t length, const uint8_t* pattern, std::size_t endLength,
+                        uint8_t* out, FastHashTable& table) {
+  return scanLinesFastBody<false>(data, length, pattern, endLength, out, table);
+}
+
+Counts scanLinesFast(uint8_t* data, std::size_t length, const uint8_t* pattern, std::size_t endLength,
+                     uint8_t* out, FastHashTable& table) {
+  return table.record().useCrc32 != 0 ? scanLinesFastCrc(data, length, pattern, endLength, out, table)
+                                      : scanLinesFastSum(data, length, pattern, endLength, out, table);
 }
 
 }  // namespace
@@ -165,7 +214,7 @@ DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& ou
     c = scanLinesFast(data, length, pattern, m, out, fastTable);
   } else {
     c = scanLines(
-        data, length, m, out,
+        data, m, out,
         [&](int64_t start) { return findPatternPlain(data, length, pattern, m, start); },
         [&](const char* key) {
           if (sharedTable.containsKey(KeyWord::text(key))) return false;

@@ -7,9 +7,10 @@
 // first byte is overwritten with NUL while the line is looked up and put back
 // at once, so the buffer is left exactly as it was found.
 //
-// Two variants share this one loop and differ only in their parts: fast (the
-// 16-byte block search and FastHashTable) and fallback (the plain search and
-// SharedHashTable). FastHashTable stores no empty text key, so the fast variant
+// Two variants make the same decisions and differ only in their parts: fast
+// (the 16-byte block search and FastHashTable, with keys hashed and prefetched
+// a few lines ahead) and fallback (the plain search and SharedHashTable, one
+// line at a time). FastHashTable stores no empty text key, so the fast variant
 // keeps every line whose first byte is NUL; the fallback keeps only the first.
 #pragma once
 
