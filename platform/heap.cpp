@@ -178,7 +178,6 @@ void* allocatePrivate(Heap* heap, uint32_t flags, std::size_t size) noexcept {
     if ((flags & kHeapZeroMemory) != 0) {
       std::memset(b, 0, slot);
     } else {
-      b->next = nullptr;
       std::memset(reinterpret_cast<char*>(b) + size, 0, slot - size);
     }
     LINEMINT_POISON(reinterpret_cast<char*>(b) + size, slot - size);
@@ -212,7 +211,9 @@ std::size_t usablePrivate(const void* block) noexcept {
   return chunk->classIndex == kLargeClass ? chunk->usable : classSize(static_cast<int>(chunk->classIndex));
 }
 
-void* reallocatePrivate(Heap* heap, uint32_t flags, void* block, std::size_t size) noexcept {
+// The slack invariant makes every grown tail zero, so the zero-fill flag
+// needs no work of its own here.
+void* reallocatePrivate(Heap* heap, void* block, std::size_t size) noexcept {
   const std::size_t usable = usablePrivate(block);
   ChunkHeader* chunk = chunkOf(block);
   const bool large = chunk->classIndex == kLargeClass;
@@ -241,7 +242,6 @@ void* reallocatePrivate(Heap* heap, uint32_t flags, void* block, std::size_t siz
   LINEMINT_UNPOISON(block, keep);
   std::memcpy(moved, block, keep);
   freePrivate(heap, block);
-  (void)flags;  // The slack invariant already makes the new tail zero.
   return moved;
 }
 
@@ -282,7 +282,7 @@ void* heapAllocate(HeapHandle heap, uint32_t flags, std::size_t size) noexcept {
 void* heapReallocate(HeapHandle heap, uint32_t flags, void* block, std::size_t size) noexcept {
   if (heap == nullptr) return nullptr;
   if (block == nullptr) return heapAllocate(heap, flags, size);
-  if (!heap->isProcess) return reallocatePrivate(heap, flags, block, size);
+  if (!heap->isProcess) return reallocatePrivate(heap, block, size);
   const std::size_t oldUsable = malloc_usable_size(block);
   void* p = std::realloc(block, size == 0 ? 1 : size);
   if (p == nullptr) return nullptr;

@@ -16,20 +16,13 @@
 #include "fasthash/fast_hash_table.h"
 #include "fasthash/image.h"
 #include "image_test_support.h"
+#include "tests/support/fuzz_check.h"
 
 namespace {
 
 using linemint::FastHashTable;
 using linemint::FastTableRecord;
 namespace t = linemint::test;
-
-#define FUZZ_CHECK(condition)                                                      \
-  do {                                                                             \
-    if (!(condition)) {                                                            \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                \
-    }                                                                              \
-  } while (0)
 
 // Two settings are tamed in the input copy, because a table of 2^30 chain
 // heads takes 8 GiB of address space and a second per walk, and even 2^16

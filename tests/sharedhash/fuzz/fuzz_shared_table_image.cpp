@@ -10,16 +10,9 @@
 
 #include "sharedhash/shared_hash_table.h"
 #include "sharedhash/word_rules.h"
+#include "tests/support/fuzz_check.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                   \
-  do {                                                                          \
-    if (!(condition)) {                                                         \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                             \
-    }                                                                           \
-  } while (0)
 
 using linemint::KeyWord;
 using linemint::KeyWordArray;
