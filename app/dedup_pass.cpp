@@ -51,46 +51,55 @@ Counts scanLines(uint8_t* data, std::size_t endLength, uint8_t* out, Find find, 
   return c;
 }
 
-// The hash and length of a line's key: its bytes up to the first NUL, which is
-// at `end` at the latest (the NUL written over the line end). The same value
-// as the table's own text hash in the family kCrc names: CRC-32C fed 8 bytes
-// at a time equals CRC-32C fed byte by byte. The NUL search loads 16 bytes at
-// a time and may read up to 15 bytes past `end`, which the input buffer's
-// slack allows.
-template <bool kCrc>
-__attribute__((always_inline)) inline uint32_t hashLineKey(const uint8_t* line, uint32_t* length) noexcept {
-  const uint8_t* p = line;
-  uint32_t zeros;
-  while ((zeros = platform::simd::matchMask16(p, 0)) == 0) p += 16;
-  const auto n = static_cast<std::size_t>(p - line) + static_cast<std::size_t>(platform::simd::lowestSetBit(zeros));
-  *length = static_cast<uint32_t>(n);
-  uint32_t h = 0;
-  const uint8_t* q = line;
-  const uint8_t* const stop = line + n;
-  if constexpr (kCrc) {
-    for (; stop - q >= 8; q += 8) {
-      uint64_t word;
-      std::memcpy(&word, q, 8);
-      h = platform::simd::crc32cQword(h, word);
+// Where a line's key ends: at the first NUL byte of the line, or at its line
+// end. NUL bytes are rare in text, so instead of testing every line the
+// buffer is searched ahead in windows with memchr and the next NUL found is
+// kept. Only bytes at or after the current line are searched, and those are
+// still the input's own (the pass has written NULs only over earlier line
+// ends), so a NUL found is one of the input's.
+class KeyEnds {
+ public:
+  KeyEnds(const uint8_t* data, std::size_t length) noexcept : searchedTo_(data), end_(data + length) {}
+
+  // REQUIRES: lines asked in file order; [line, lineEnd) unchanged input.
+  const uint8_t* of(const uint8_t* line, const uint8_t* lineEnd) noexcept {
+    if (nul_ != nullptr && nul_ >= line) return nul_ < lineEnd ? nul_ : lineEnd;
+    // No NUL lies in [line, searchedTo_).
+    while (searchedTo_ < lineEnd) {
+      const uint8_t* from = searchedTo_ > line ? searchedTo_ : line;
+      std::size_t window = static_cast<std::size_t>(end_ - from);
+      if (window > kWindow) window = kWindow;
+      if (static_cast<std::size_t>(lineEnd - from) > window) window = static_cast<std::size_t>(lineEnd - from);
+      const auto* found = static_cast<const uint8_t*>(std::memchr(from, 0, window));
+      if (found != nullptr) {
+        nul_ = found;
+        searchedTo_ = found + 1;
+        return found < lineEnd ? found : lineEnd;
+      }
+      searchedTo_ = from + window;
     }
-    for (; q < stop; ++q) h = platform::simd::crc32cByte(h, *q);
-  } else {
-    for (; q < stop; ++q) h = h * 31u + *q;
+    return lineEnd;
   }
-  return h;
-}
+
+ private:
+  static constexpr std::size_t kWindow = 64 * 1024;
+  const uint8_t* nul_ = nullptr;
+  const uint8_t* searchedTo_;
+  const uint8_t* const end_;
+};
 
 // The fast variant's loop: the same lines, keys and decisions as scanLines,
-// pipelined so that memory latency overlaps. Each line end found is turned
-// into a NUL at once, the key hashed and its bucket prefetched; kHalf lines
+// pipelined so that memory latency overlaps. For each line end found, the
+// key's end is found and the key hashed, the line end turned into a NUL and
+// the key's bucket prefetched; kHalf lines
 // later its chain head is prefetched; kHalf lines after that it is inserted,
 // its line end restored and the line copied out. Lines are decided strictly in
 // file order, so a repeat inside one batch is found as such.
 // REQUIRES: 15 readable bytes after the data (a BigBuffer has them).
-template <bool kCrc>
+template <bool kCrc, std::size_t kEndLength>
 __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, std::size_t length,
-                                                              const uint8_t* pattern, std::size_t endLength,
-                                                              uint8_t* out, FastHashTable& table) {
+                                                              const uint8_t* pattern, uint8_t* out,
+                                                              FastHashTable& table) {
   constexpr std::size_t kBatch = 16;
   constexpr std::size_t kHalf = kBatch / 2;
   struct Pending {
@@ -106,8 +115,9 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, st
   c.cursor = out;
   std::size_t pushed = 0;
   std::size_t done = 0;
+  KeyEnds keyEnds(data, length);
   int64_t start = 1;
-  int64_t pos = findPatternBlocks(data, length, pattern, endLength, start);
+  int64_t pos = findPatternBlocks(data, length, pattern, kEndLength, start);
 
   auto finish = [&](Pending& e) {
     bool keep = false;
@@ -116,7 +126,7 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, st
     }
     *e.end = endByte;
     if (keep) {
-      const std::size_t n = static_cast<std::size_t>(e.end - e.line) + endLength;
+      const std::size_t n = static_cast<std::size_t>(e.end - e.line) + kEndLength;
       std::memcpy(c.cursor, e.line, n);
       c.cursor += n;
       ++c.kept;
@@ -127,41 +137,54 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, st
     Pending& e = ring[pushed % kBatch];
     e.line = data + (start - 1);
     e.end = data + (pos - 1);
-    *e.end = 0;
     if (e.end != e.line) {
-      e.hash = hashLineKey<kCrc>(e.line, &e.keyLength);
+      e.keyLength = static_cast<uint32_t>(keyEnds.of(e.line, e.end) - e.line);
+      if constexpr (kCrc) {
+        e.hash = fasthash::crcOfKnownLength(e.line, e.keyLength);
+      } else {
+        e.hash = fasthash::sum31OfKnownLength(e.line, e.keyLength);
+      }
       table.prefetchBucket(e.hash);
     }
+    *e.end = 0;
     ++pushed;
     if (pushed > kHalf) {
       const Pending& mid = ring[(pushed - 1 - kHalf) % kBatch];
       if (mid.end != mid.line) table.prefetchChainHead(mid.hash);
     }
     if (pushed - done == kBatch) finish(ring[done++ % kBatch]);
-    start = pos + static_cast<int64_t>(endLength);
-    pos = findPatternBlocks(data, length, pattern, endLength, start);
+    start = pos + static_cast<int64_t>(kEndLength);
+    pos = findPatternBlocks(data, length, pattern, kEndLength, start);
   }
   while (done < pushed) finish(ring[done++ % kBatch]);
   c.read = pushed;
   return c;
 }
 
-// Two copies of the loop: one may use the CRC32 instruction, the other must run
-// on any x86-64 processor. The table's own family picks one.
+// Copies of the loop for each hash family and line-end length: the CRC ones
+// may use the CRC32 instruction, the others run on any x86-64 processor. The
+// table's own family picks one.
+template <std::size_t kEndLength>
 LINEMINT_TARGET_SSE42 Counts scanLinesFastCrc(uint8_t* data, std::size_t length, const uint8_t* pattern,
-                                              std::size_t endLength, uint8_t* out, FastHashTable& table) {
-  return scanLinesFastBody<true>(data, length, pattern, endLength, out, table);
+                                              uint8_t* out, FastHashTable& table) {
+  return scanLinesFastBody<true, kEndLength>(data, length, pattern, out, table);
 }
 
-Counts scanLinesFastSum(uint8_t* data, std::size_t length, const uint8_t* pattern, std::size_t endLength,
-                        uint8_t* out, FastHashTable& table) {
-  return scanLinesFastBody<false>(data, length, pattern, endLength, out, table);
+template <std::size_t kEndLength>
+Counts scanLinesFastSum(uint8_t* data, std::size_t length, const uint8_t* pattern, uint8_t* out,
+                        FastHashTable& table) {
+  return scanLinesFastBody<false, kEndLength>(data, length, pattern, out, table);
 }
 
 Counts scanLinesFast(uint8_t* data, std::size_t length, const uint8_t* pattern, std::size_t endLength,
                      uint8_t* out, FastHashTable& table) {
-  return table.record().useCrc32 != 0 ? scanLinesFastCrc(data, length, pattern, endLength, out, table)
-                                      : scanLinesFastSum(data, length, pattern, endLength, out, table);
+  const bool crc = table.record().useCrc32 != 0;
+  if (endLength == 2) {
+    return crc ? scanLinesFastCrc<2>(data, length, pattern, out, table)
+               : scanLinesFastSum<2>(data, length, pattern, out, table);
+  }
+  return crc ? scanLinesFastCrc<1>(data, length, pattern, out, table)
+             : scanLinesFastSum<1>(data, length, pattern, out, table);
 }
 
 }  // namespace

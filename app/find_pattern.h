@@ -10,6 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "platform/simd.h"
 
 namespace linemint {
 
@@ -22,8 +25,37 @@ int64_t findPatternPlain(const uint8_t* haystack, std::size_t haystackLength, co
 // following the start offset), and only bytes equal to the pattern's first
 // byte are examined further. The last partial block is copied out, so nothing
 // past the haystack is read. Same result as findPatternPlain for every input.
+// Inline, because the pass calls it once per line.
 // REQUIRES: patternLength >= 1.
-int64_t findPatternBlocks(const uint8_t* haystack, std::size_t haystackLength, const uint8_t* pattern,
-                          std::size_t patternLength, int64_t start) noexcept;
+inline int64_t findPatternBlocks(const uint8_t* haystack, std::size_t haystackLength, const uint8_t* pattern,
+                          std::size_t patternLength, int64_t start) noexcept {
+  std::size_t off = start < 2 ? 0 : static_cast<std::size_t>(start - 1);
+  if (off >= haystackLength) return -1;
+  const uint8_t first = pattern[0];
+  for (;;) {
+    const std::size_t remaining = haystackLength - off;
+    uint32_t mask;
+    if (remaining >= 16) {
+      mask = platform::simd::matchMask16(haystack + off, first);
+    } else {
+      // The last partial block: test a copy so that no byte past the end is read.
+      alignas(16) uint8_t tail[16] = {};
+      std::memcpy(tail, haystack + off, remaining);
+      mask = platform::simd::matchMask16(tail, first) & ((1u << remaining) - 1u);
+    }
+    while (mask != 0) {
+      const std::size_t c = off + static_cast<std::size_t>(platform::simd::lowestSetBit(mask));
+      mask &= mask - 1;
+      std::size_t i = 1;
+      for (; i < patternLength; ++i) {
+        if (c + i >= haystackLength) return -1;
+        if (haystack[c + i] != pattern[i]) break;
+      }
+      if (i == patternLength) return static_cast<int64_t>(c) + 1;
+    }
+    off += 16;
+    if (off >= haystackLength) return -1;
+  }
+}
 
 }  // namespace linemint

@@ -33,7 +33,15 @@ inline int32_t FastHashTable::insertHashedText(const char* text, uint32_t length
   if (r.buckets == nullptr || r.keyKind != KeyKind::kText) return 0;
   if (r.valueKind == ValueKind::kHandled && r.valueHandler == nullptr) return 0;
   const fasthash::KeyProbe k{hash, length, reinterpret_cast<const unsigned char*>(text), 0};
-  const fasthash::Link link = fasthash::findLinkOf<KeyKind::kText>(r, k);
+  // findLinkOf's walk, with the branch-light key compare.
+  fasthash::Link link{&r.buckets[fasthash::bucketIndex(hash, r.indexShift)]};
+  for (fasthash::Node* node = link.load(); node != nullptr; node = link.load()) {
+    if (fasthash::nodeHash(node) == hash && fasthash::nodeKeyLength(node, r.valueSize) == length &&
+        fasthash::bytesEqualOverlapping(fasthash::nodeKeyBytes(node, r.valueSize), k.bytes, length)) {
+      break;
+    }
+    link = fasthash::linkOfNext(node);
+  }
   if (fasthash::Node* found = link.load(); found != nullptr && r.valueKind == ValueKind::kInt32) {
     // Replacing a 32-bit integer owns nothing to release: copy the 4 bytes.
     std::memcpy(fasthash::nodeValue(found), valueRef, 4);

@@ -56,6 +56,31 @@ inline uint32_t hashBytesWith(const platform::ByteBuffer* buffer, bool useCrc32)
 // high word), or the multiply-by-31 sum of those bytes as unsigned values.
 uint32_t hashInt64(bool useCrc32, int64_t key) noexcept;
 
+// Hashes for a caller that already knows a text key's length n (the bytes
+// before its first NUL), equal to hashTextWith for that text in each family.
+// The CRC form feeds the first n % 8 bytes as one 8-byte operand behind
+// leading zero bytes (zeros leave a register of 0 unchanged), then whole
+// 8-byte words: no loop over single bytes, one loop exit per key.
+// crcOfKnownLength REQUIRES SSE4.2 and 8 readable bytes at p, even when n < 8.
+LINEMINT_TARGET_SSE42 inline uint32_t crcOfKnownLength(const unsigned char* p, uint32_t n) noexcept {
+  const uint32_t head = n & 7u;
+  uint64_t first;
+  std::memcpy(&first, p, 8);
+  first = head != 0 ? first << (64u - 8u * head) : 0;
+  uint32_t crc = platform::simd::crc32cQword(0, first);
+  for (const unsigned char* q = p + head; q < p + n; q += 8) {
+    uint64_t word;
+    std::memcpy(&word, q, 8);
+    crc = platform::simd::crc32cQword(crc, word);
+  }
+  return crc;
+}
+inline uint32_t sum31OfKnownLength(const unsigned char* p, uint32_t n) noexcept {
+  uint32_t h = 0;
+  for (uint32_t i = 0; i < n; ++i) h = h * 31u + p[i];
+  return h;
+}
+
 // The process-wide forms: they take the family from platform::cpuFeatures.sse42
 // at every call.
 uint32_t hashText(const char* text, uint32_t* length) noexcept;
@@ -99,6 +124,37 @@ inline bool bytesEqual(const void* a, const void* b, uint32_t n) noexcept {
     if (p[i] != q[i]) return false;
   }
   return true;
+}
+
+// bytesEqual for the hot chain walk of bulk insertion: the same answer for
+// n >= 1 with fewer branches, by overlapping loads (the first and the last 16,
+// 8 or 4 bytes). Never reads outside the n bytes. REQUIRES: n >= 1, a and b
+// valid for n bytes.
+inline bool bytesEqualOverlapping(const unsigned char* a, const unsigned char* b, uint32_t n) noexcept {
+  while (n > 32) {
+    if (!platform::simd::equal16(a, b)) return false;
+    a += 16;
+    b += 16;
+    n -= 16;
+  }
+  if (n >= 16) return platform::simd::equal16(a, b) & platform::simd::equal16(a + n - 16, b + n - 16);
+  if (n >= 8) {
+    uint64_t a0, b0, a1, b1;
+    std::memcpy(&a0, a, 8);
+    std::memcpy(&b0, b, 8);
+    std::memcpy(&a1, a + n - 8, 8);
+    std::memcpy(&b1, b + n - 8, 8);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+  if (n >= 4) {
+    uint32_t a0, b0, a1, b1;
+    std::memcpy(&a0, a, 4);
+    std::memcpy(&b0, b, 4);
+    std::memcpy(&a1, a + n - 4, 4);
+    std::memcpy(&b1, b + n - 4, 4);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+  return ((a[0] ^ b[0]) | (a[n >> 1] ^ b[n >> 1]) | (a[n - 1] ^ b[n - 1])) == 0;
 }
 
 // Bytes of `text` before its first NUL (0 for null). Chooses the scan from

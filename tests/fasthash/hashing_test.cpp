@@ -180,6 +180,50 @@ TEST(Hashing, BytesEqualEdgeCases) {
   }
 }
 
+// The overlapping compare must give bytesEqual's answer for every length
+// across its 4-, 8-, 16- and 32-byte steps, with a difference at every
+// position, on exact-size heap copies so that a read outside shows under
+// AddressSanitizer.
+TEST(Hashing, OverlappingCompareAgreesWithBytesEqual) {
+  std::mt19937 rng(41);
+  for (uint32_t n = 1; n <= 80; ++n) {
+    std::vector<unsigned char> a(n);
+    for (auto& byte : a) byte = static_cast<unsigned char>(rng());
+    const auto x = std::make_unique<unsigned char[]>(n);
+    const auto y = std::make_unique<unsigned char[]>(n);
+    std::memcpy(x.get(), a.data(), n);
+    std::memcpy(y.get(), a.data(), n);
+    EXPECT_TRUE(bytesEqualOverlapping(x.get(), y.get(), n)) << n;
+    for (uint32_t at = 0; at < n; ++at) {
+      y[at] ^= 0x01;
+      ASSERT_EQ(bytesEqualOverlapping(x.get(), y.get(), n), bytesEqual(x.get(), y.get(), n)) << n << " at " << at;
+      ASSERT_FALSE(bytesEqualOverlapping(x.get(), y.get(), n));
+      y[at] ^= 0x01;
+    }
+  }
+}
+
+// The known-length hashes must equal the text hash of each family for every
+// length and start offset (the CRC form's first word mixes in bytes past the
+// key, which must not count).
+TEST(Hashing, KnownLengthHashesEqualTheTextHash) {
+  std::mt19937 rng(5);
+  std::vector<unsigned char> data(120);
+  for (std::size_t offset = 0; offset < 8; ++offset) {
+    for (uint32_t n = 0; n <= 80; ++n) {
+      for (auto& byte : data) byte = static_cast<unsigned char>(1 + rng() % 255);
+      data[offset + n] = 0;
+      const char* text = reinterpret_cast<const char*>(data.data() + offset);
+      uint32_t length = 0;
+      if (test::realFeatures().sse42 != 0) {
+        ASSERT_EQ(crcOfKnownLength(data.data() + offset, n), hashTextWith(text, &length, true)) << n;
+        ASSERT_EQ(length, n);
+      }
+      ASSERT_EQ(sum31OfKnownLength(data.data() + offset, n), hashTextWith(text, &length, false)) << n;
+    }
+  }
+}
+
 // Each scan on exact-size heap texts, the terminator swept across every
 // offset of two 32-byte blocks and the start across every alignment, so that
 // an over-read shows under AddressSanitizer and a wrong mask shows anywhere.
