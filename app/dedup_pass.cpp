@@ -127,7 +127,7 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, st
     *e.end = endByte;
     if (keep) {
       const std::size_t n = static_cast<std::size_t>(e.end - e.line) + kEndLength;
-      std::memcpy(c.cursor, e.line, n);
+      platform::simd::copySmall(c.cursor, e.line, n);
       c.cursor += n;
       ++c.kept;
     }

@@ -5,11 +5,13 @@
 // key are inlined into the caller's loop.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 
 #include "fasthash/fast_hash_table.h"
 #include "fasthash/hashing.h"
 #include "fasthash/node.h"
+#include "fasthash/pool.h"
 #include "platform/simd.h"
 
 namespace linemint {
@@ -42,12 +44,25 @@ inline int32_t FastHashTable::insertHashedText(const char* text, uint32_t length
     }
     link = fasthash::linkOfNext(node);
   }
-  if (fasthash::Node* found = link.load(); found != nullptr && r.valueKind == ValueKind::kInt32) {
-    // Replacing a 32-bit integer owns nothing to release: copy the 4 bytes.
+  if (r.valueKind != ValueKind::kInt32) return insertAt(k, link, valueRef);
+  // 32-bit integer values own nothing, so insertAt's steps reduce to these.
+  if (fasthash::Node* found = link.load(); found != nullptr) {
     std::memcpy(fasthash::nodeValue(found), valueRef, 4);
     return 2;
   }
-  return insertAt(k, link, valueRef);
+  if (length == 0 || length > kMaxStoredLength || r.count == INT32_MAX) return 0;
+  auto* node = static_cast<fasthash::Node*>(fasthash::poolAllocate(r, fasthash::nodeSize(KeyKind::kText, 4, length)));
+  if (node == nullptr) return 0;
+  fasthash::setNodeHash(node, hash);
+  fasthash::setNodeNext(node, nullptr);
+  unsigned char* value = fasthash::nodeValue(node);
+  std::memcpy(value, valueRef, 4);
+  fasthash::store32(value + 4, length);
+  platform::simd::copySmall(value + 8, text, std::size_t{length} + 1);
+  if (length > r.maxTextKeyLength) r.maxTextKeyLength = length;
+  link.store(node);
+  if (++r.count > r.threshold) grewPastThreshold();
+  return 1;
 }
 
 }  // namespace linemint

@@ -21,9 +21,6 @@ namespace {
 constexpr uint32_t kMinBucketCount = 16;
 constexpr uint32_t kMaxBucketCount = uint32_t{1} << 30;
 constexpr float kDefaultLoadFactor = 0.75f;
-// Longest text or byte-buffer key or value accepted: its node or value block
-// size must still fit a 32-bit pool request.
-constexpr uint32_t kMaxStoredLength = 0xFFFFFF00u;
 // How many buckets ahead resize prefetches chain heads.
 constexpr uint32_t kResizePrefetch = 32;
 
@@ -345,12 +342,15 @@ int32_t FastHashTable::insertAt(const KeyProbe& k, Link link, const void* valueR
   }
   link.store(node);
 
-  if (++r.count > r.threshold) {
-    if (r.bucketCount < kMaxBucketCount) resize(r.bucketCount * 2);
-    r.cursorBucket = 0;
-    r.cursorNode = nullptr;
-  }
+  if (++r.count > r.threshold) grewPastThreshold();
   return 1;
+}
+
+void FastHashTable::grewPastThreshold() noexcept {
+  FastTableRecord& r = record_;
+  if (r.bucketCount < kMaxBucketCount) resize(r.bucketCount * 2);
+  r.cursorBucket = 0;
+  r.cursorNode = nullptr;
 }
 
 int32_t FastHashTable::contains(const void* keyRef) noexcept {

@@ -290,6 +290,13 @@ class FastHashTable {
   // The body of insert once the key is probed and its chain walked: link is
   // what findLink returned (the link to the equal node, or the chain's end).
   int32_t insertAt(const fasthash::KeyProbe& k, fasthash::Link link, const void* valueRef) noexcept;
+  // What follows an insertion that made count exceed threshold: the bucket
+  // array doubles (unless it has 2^30 buckets) and the cursor is reset.
+  void grewPastThreshold() noexcept;
+
+  // Longest text or byte-buffer key or value accepted: its node or value block
+  // size must still fit a 32-bit pool request.
+  static constexpr uint32_t kMaxStoredLength = 0xFFFFFF00u;
 
   FastTableRecord record_;
 };

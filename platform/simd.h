@@ -7,6 +7,7 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -39,6 +40,49 @@ inline bool equal16(const void* a, const void* b) noexcept {
   const __m128i x = _mm_loadu_si128(static_cast<const __m128i*>(a));
   const __m128i y = _mm_loadu_si128(static_cast<const __m128i*>(b));
   return _mm_movemask_epi8(_mm_cmpeq_epi8(x, y)) == 0xFFFF;
+}
+
+// Copies n bytes from src to dst (regions apart) without a library call for
+// short runs: the first and last 16, 8 or 4 bytes as overlapping moves, so
+// that one branch on the size replaces a loop; runs over 64 bytes go to
+// memcpy. Touches no byte outside the n at either end.
+inline void copySmall(void* dst, const void* src, std::size_t n) noexcept {
+  auto* d = static_cast<unsigned char*>(dst);
+  const auto* s = static_cast<const unsigned char*>(src);
+  if (n > 64) {
+    std::memcpy(d, s, n);
+  } else if (n > 32) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 32));
+    const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), a);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), b);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 32), c);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 16), e);
+  } else if (n >= 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), a);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 16), e);
+  } else if (n >= 8) {
+    uint64_t a, e;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&e, s + n - 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + n - 8, &e, 8);
+  } else if (n >= 4) {
+    uint32_t a, e;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&e, s + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &e, 4);
+  } else if (n > 0) {
+    const unsigned char a = s[0], b = s[n >> 1], e = s[n - 1];
+    d[0] = a;
+    d[n >> 1] = b;
+    d[n - 1] = e;
+  }
 }
 
 // CRC-32C register updates, as the CRC32 instruction accumulates them: no
