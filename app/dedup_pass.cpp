@@ -140,7 +140,7 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, st
     if (e.end != e.line) {
       e.keyLength = static_cast<uint32_t>(keyEnds.of(e.line, e.end) - e.line);
       if constexpr (kCrc) {
-        e.hash = fasthash::crcOfKnownLength(e.line, e.keyLength);
+        e.hash = fasthash::crcOfKnownLength(e.line, e.keyLength, data);
       } else {
         e.hash = fasthash::sum31OfKnownLength(e.line, e.keyLength);
       }

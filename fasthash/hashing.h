@@ -58,11 +58,38 @@ uint32_t hashInt64(bool useCrc32, int64_t key) noexcept;
 
 // Hashes for a caller that already knows a text key's length n (the bytes
 // before its first NUL), equal to hashTextWith for that text in each family.
-// The CRC form feeds the first n % 8 bytes as one 8-byte operand behind
-// leading zero bytes (zeros leave a register of 0 unchanged), then whole
-// 8-byte words: no loop over single bytes, one loop exit per key.
-// crcOfKnownLength REQUIRES SSE4.2 and 8 readable bytes at p, even when n < 8.
-LINEMINT_TARGET_SSE42 inline uint32_t crcOfKnownLength(const unsigned char* p, uint32_t n) noexcept {
+//
+// The CRC form relies on leading zero bytes leaving a register of 0
+// unchanged. A key of at most 40 bytes with 40 readable bytes before its end
+// goes in as five 8-byte words ending at its end, the bytes before the key
+// masked to zero: no branch on the length. Any other key feeds its first
+// n % 8 bytes as one word behind zero bytes, then whole words.
+// crcOfKnownLength REQUIRES SSE4.2; [readableFrom, p) readable; 8 readable
+// bytes at p, even when n < 8.
+inline constexpr uint32_t kKnownLengthWindow = 40;
+// 40 zero bytes, then 40 bytes of 0xFF: the masks of crcOfKnownLength's window.
+alignas(64) inline constexpr unsigned char kKeepFrom[2 * kKnownLengthWindow] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0,    0,    0,    0,    0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+LINEMINT_TARGET_SSE42 inline uint32_t crcOfKnownLength(const unsigned char* p, uint32_t n,
+                                                       const unsigned char* readableFrom) noexcept {
+  if (n <= kKnownLengthWindow && static_cast<std::size_t>(p - readableFrom) + n >= kKnownLengthWindow) {
+    // Byte i of the window is kept when i >= 40 - n: kKeepFrom[n + i] is then 0xFF.
+    const unsigned char* w = p + n - kKnownLengthWindow;
+    const unsigned char* keep = kKeepFrom + n;
+    uint32_t crc = 0;
+    for (uint32_t k = 0; k < kKnownLengthWindow; k += 8) {
+      uint64_t word, mask;
+      std::memcpy(&word, w + k, 8);
+      std::memcpy(&mask, keep + k, 8);
+      crc = platform::simd::crc32cQword(crc, word & mask);
+    }
+    return crc;
+  }
   const uint32_t head = n & 7u;
   uint64_t first;
   std::memcpy(&first, p, 8);

@@ -118,8 +118,8 @@ class ImageReader {
   ImageReader(const unsigned char* at, const unsigned char* end) noexcept : at_(at), end_(end) {}
 
   struct Field {
-    const unsigned char* bytes;
-    uint32_t length;  // text or buffer bytes; 4 or 8 for numbers
+    const unsigned char* bytes = nullptr;
+    uint32_t length = 0;  // text or buffer bytes; 4 or 8 for numbers
   };
 
   // False, leaving *field unset, when the field does not end inside the image.
