@@ -138,11 +138,20 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, st
     e.line = data + (start - 1);
     e.end = data + (pos - 1);
     if (e.end != e.line) {
-      e.keyLength = static_cast<uint32_t>(keyEnds.of(e.line, e.end) - e.line);
-      if constexpr (kCrc) {
-        e.hash = fasthash::crcOfKnownLength(e.line, e.keyLength, data);
+      const auto keyLength = static_cast<std::size_t>(keyEnds.of(e.line, e.end) - e.line);
+      if (keyLength <= FastHashTable::kMaxStoredLength) {
+        e.keyLength = static_cast<uint32_t>(keyLength);
+        if constexpr (kCrc) {
+          e.hash = fasthash::crcOfKnownLength(e.line, e.keyLength, data);
+        } else {
+          e.hash = fasthash::sum31OfKnownLength(e.line, e.keyLength);
+        }
       } else {
-        e.hash = fasthash::sum31OfKnownLength(e.line, e.keyLength);
+        // Too long for the table, which refuses it, so the line is kept. The
+        // length must not wrap to 32 bits: a 4 GiB + 5 byte key would pass
+        // for its first 5 bytes and could drop a different line.
+        e.keyLength = UINT32_MAX;
+        e.hash = 0;
       }
       table.prefetchBucket(e.hash);
     }

@@ -153,6 +153,10 @@ class FastHashTable {
   // cursor. Text keys raise maxTextKeyLength.
   int32_t insert(const void* keyRef, const void* valueRef) noexcept;
 
+  // Longest text or byte-buffer key or value stored: its node or value block
+  // size must still fit a 32-bit pool request. Longer ones are refused (0).
+  static constexpr uint32_t kMaxStoredLength = 0xFFFFFF00u;
+
   // Bulk insertion of text keys, for callers that insert many keys in a row
   // and want to hash ahead and prefetch (the de-duplication pass). The inline
   // definitions are in fasthash/bulk_text.h.
@@ -167,7 +171,8 @@ class FastHashTable {
   inline void prefetchChainHead(uint32_t hash) const noexcept;
   // insert(&text, valueRef) for a key whose hash and length came from
   // hashTextKey: the same result and the same effects, without hashing again.
-  // Not created, or key kind other than 10: 0.
+  // Not created, or key kind other than 10: 0. A length above
+  // kMaxStoredLength is refused (0) whatever the hash.
   inline int32_t insertHashedText(const char* text, uint32_t length, uint32_t hash, const void* valueRef) noexcept;
 
   // The value of the key and the table's valueTag. *found, when given,
@@ -294,9 +299,6 @@ class FastHashTable {
   // array doubles (unless it has 2^30 buckets) and the cursor is reset.
   void grewPastThreshold() noexcept;
 
-  // Longest text or byte-buffer key or value accepted: its node or value block
-  // size must still fit a 32-bit pool request.
-  static constexpr uint32_t kMaxStoredLength = 0xFFFFFF00u;
 
   FastTableRecord record_;
 };
