@@ -35,15 +35,7 @@ inline int32_t FastHashTable::insertHashedText(const char* text, uint32_t length
   if (r.buckets == nullptr || r.keyKind != KeyKind::kText) return 0;
   if (r.valueKind == ValueKind::kHandled && r.valueHandler == nullptr) return 0;
   const fasthash::KeyProbe k{hash, length, reinterpret_cast<const unsigned char*>(text), 0};
-  // findLinkOf's walk, with the branch-light key compare.
-  fasthash::Link link{&r.buckets[fasthash::bucketIndex(hash, r.indexShift)]};
-  for (fasthash::Node* node = link.load(); node != nullptr; node = link.load()) {
-    if (fasthash::nodeHash(node) == hash && fasthash::nodeKeyLength(node, r.valueSize) == length &&
-        fasthash::bytesEqualOverlapping(fasthash::nodeKeyBytes(node, r.valueSize), k.bytes, length)) {
-      break;
-    }
-    link = fasthash::linkOfNext(node);
-  }
+  const fasthash::Link link = fasthash::findLinkOf<KeyKind::kText>(r, k);
   if (r.valueKind != ValueKind::kInt32) return insertAt(k, link, valueRef);
   // 32-bit integer values own nothing, so insertAt's steps reduce to these.
   if (fasthash::Node* found = link.load(); found != nullptr) {

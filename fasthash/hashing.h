@@ -113,50 +113,10 @@ inline uint32_t sum31OfKnownLength(const unsigned char* p, uint32_t n) noexcept 
 uint32_t hashText(const char* text, uint32_t* length) noexcept;
 uint32_t hashBytes(const platform::ByteBuffer* buffer) noexcept;
 
-// True when the n bytes at a and b are equal. False when n is 0 or when either
-// address is at most 8 (treated as null), even for identical addresses; true
-// without reading when a == b and n > 0. Compares 16 bytes per step, then 8,
-// 4 and single bytes; never reads outside the n bytes. Inline, because every
-// chain walk of a text or byte-buffer table ends in it.
-inline bool bytesEqual(const void* a, const void* b, uint32_t n) noexcept {
-  if (reinterpret_cast<uintptr_t>(a) <= 8 || reinterpret_cast<uintptr_t>(b) <= 8 || n == 0) return false;
-  if (a == b) return true;
-  const auto* p = static_cast<const unsigned char*>(a);
-  const auto* q = static_cast<const unsigned char*>(b);
-  while (n >= 16) {
-    if (!platform::simd::equal16(p, q)) return false;
-    p += 16;
-    q += 16;
-    n -= 16;
-  }
-  if (n >= 8) {
-    uint64_t x, y;
-    std::memcpy(&x, p, 8);
-    std::memcpy(&y, q, 8);
-    if (x != y) return false;
-    p += 8;
-    q += 8;
-    n -= 8;
-  }
-  if (n >= 4) {
-    uint32_t x, y;
-    std::memcpy(&x, p, 4);
-    std::memcpy(&y, q, 4);
-    if (x != y) return false;
-    p += 4;
-    q += 4;
-    n -= 4;
-  }
-  for (uint32_t i = 0; i < n; ++i) {
-    if (p[i] != q[i]) return false;
-  }
-  return true;
-}
-
-// bytesEqual for the hot chain walk of bulk insertion: the same answer for
-// n >= 1 with fewer branches, by overlapping loads (the first and the last 16,
-// 8 or 4 bytes). Never reads outside the n bytes. REQUIRES: n >= 1, a and b
-// valid for n bytes.
+// The byte compare behind bytesEqual: 16 bytes per step down to at most 32,
+// then the first and the last 16, 8 or 4 bytes by overlapping loads, so that
+// one branch on the size replaces a loop over the tail. Never reads outside
+// the n bytes. REQUIRES: n >= 1, a and b valid for n bytes.
 inline bool bytesEqualOverlapping(const unsigned char* a, const unsigned char* b, uint32_t n) noexcept {
   while (n > 32) {
     if (!platform::simd::equal16(a, b)) return false;
@@ -182,6 +142,16 @@ inline bool bytesEqualOverlapping(const unsigned char* a, const unsigned char* b
     return ((a0 ^ b0) | (a1 ^ b1)) == 0;
   }
   return ((a[0] ^ b[0]) | (a[n >> 1] ^ b[n >> 1]) | (a[n - 1] ^ b[n - 1])) == 0;
+}
+
+// True when the n bytes at a and b are equal. False when n is 0 or when either
+// address is at most 8 (treated as null), even for identical addresses; true
+// without reading when a == b and n > 0. Never reads outside the n bytes.
+// Inline, because every chain walk of a text or byte-buffer table ends in it.
+inline bool bytesEqual(const void* a, const void* b, uint32_t n) noexcept {
+  if (reinterpret_cast<uintptr_t>(a) <= 8 || reinterpret_cast<uintptr_t>(b) <= 8 || n == 0) return false;
+  if (a == b) return true;
+  return bytesEqualOverlapping(static_cast<const unsigned char*>(a), static_cast<const unsigned char*>(b), n);
 }
 
 // Bytes of `text` before its first NUL (0 for null). Chooses the scan from

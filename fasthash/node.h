@@ -188,7 +188,10 @@ inline bool nodeHoldsKeyOf(const Node* node, const KeyProbe& k, int32_t valueSiz
   } else if constexpr (Kind == KeyKind::kInt64) {
     return nodeKeyInt64(node, valueSize) == k.int64Key;
   } else {
-    return nodeKeyLength(node, valueSize) == k.length && bytesEqual(nodeKeyBytes(node, valueSize), k.bytes, k.length);
+    // A stored key is never empty, so equal lengths mean n >= 1 and a probe
+    // with bytes: bytesEqual's guards for null and empty cannot apply.
+    return nodeKeyLength(node, valueSize) == k.length &&
+           bytesEqualOverlapping(nodeKeyBytes(node, valueSize), k.bytes, k.length);
   }
 }
 

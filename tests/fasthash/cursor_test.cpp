@@ -16,15 +16,9 @@ namespace {
 
 using test::Arg;
 using test::contents;
+using test::restOfWalk;
 
 class CursorTest : public test::FastTableTest {};
-
-// The keys the cursor delivers from where it stands to the end.
-std::vector<int32_t> restOfWalk(FastHashTable& t) {
-  std::vector<int32_t> keys;
-  for (int32_t k = 0; t.nextKey(&k) == 1;) keys.push_back(k);
-  return keys;
-}
 
 void insertAll(FastHashTable& t, const std::vector<int32_t>& keys) {
   for (int32_t k : keys) ASSERT_EQ(t.insert(Arg::of(k).ref(), Arg::of(k * 10).ref()), 1);

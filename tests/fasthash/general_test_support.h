@@ -142,4 +142,11 @@ class CountingHandler : public ValueHandler {
   std::vector<bool> alive_;
 };
 
+// The 32-bit keys the cursor delivers from where it stands to the end.
+inline std::vector<int32_t> restOfWalk(FastHashTable& t) {
+  std::vector<int32_t> keys;
+  for (int32_t k = 0; t.nextKey(&k) == 1;) keys.push_back(k);
+  return keys;
+}
+
 }  // namespace linemint::test

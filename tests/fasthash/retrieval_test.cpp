@@ -20,10 +20,8 @@ class RetrievalTest : public test::FastTableTest {};
 
 // The keys of the table in walk order.
 std::vector<int32_t> walkInt32Keys(FastHashTable& t) {
-  std::vector<int32_t> keys;
   t.resetCursor();
-  for (int32_t k = 0; t.nextKey(&k) == 1;) keys.push_back(k);
-  return keys;
+  return test::restOfWalk(t);
 }
 
 struct NumberTagRow {
