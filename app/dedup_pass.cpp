@@ -54,9 +54,8 @@ Counts scanLines(uint8_t* data, std::size_t endLength, uint8_t* out, Find find, 
 // Where a line's key ends: at the first NUL byte of the line, or at its line
 // end. NUL bytes are rare in text, so instead of testing every line the
 // buffer is searched ahead in windows with memchr and the next NUL found is
-// kept. Only bytes at or after the current line are searched, and those are
-// still the input's own (the pass has written NULs only over earlier line
-// ends), so a NUL found is one of the input's.
+// kept. The fast loop never writes to the input, so every NUL found is one of
+// the input's own.
 class KeyEnds {
  public:
   KeyEnds(const uint8_t* data, std::size_t length) noexcept : searchedTo_(data), end_(data + length) {}
@@ -90,27 +89,28 @@ class KeyEnds {
 
 // The fast variant's loop: the same lines, keys and decisions as scanLines,
 // pipelined so that memory latency overlaps. For each line end found, the
-// key's end is found and the key hashed, the line end turned into a NUL and
-// the key's bucket prefetched; kHalf lines
-// later its chain head is prefetched; kHalf lines after that it is inserted,
-// its line end restored and the line copied out. Lines are decided strictly in
-// file order, so a repeat inside one batch is found as such.
+// key's end is found, the key hashed and its bucket prefetched; kHalf lines
+// later its chain head is prefetched; kHalf lines after that it is inserted
+// and the line copied out. Lines are decided strictly in file order, so a
+// repeat inside one batch is found as such. The table takes each key as the
+// bytes before its end, so the input is only read. The line end is a constant
+// here (CR LF or LF), which lets the search keep its bytes in registers.
 // REQUIRES: 15 readable bytes after the data (a BigBuffer has them).
 template <bool kCrc, std::size_t kEndLength>
-__attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, std::size_t length,
-                                                              const uint8_t* pattern, uint8_t* out,
-                                                              FastHashTable& table) {
+__attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* data, std::size_t length,
+                                                              uint8_t* out, FastHashTable& table) {
+  static_assert(kEndLength == 1 || kEndLength == 2);
+  const uint8_t* const pattern = lineEndBytes(kEndLength == 2 ? LineEnd::crlf : LineEnd::lf);
   constexpr std::size_t kBatch = 16;
   constexpr std::size_t kHalf = kBatch / 2;
   struct Pending {
-    uint8_t* line;
-    uint8_t* end;
+    const uint8_t* line;
+    const uint8_t* end;
     uint32_t keyLength;
     uint32_t hash;
   };
   Pending ring[kBatch];
   const int32_t zero = 0;
-  const uint8_t endByte = pattern[0];
   Counts c;
   c.cursor = out;
   std::size_t pushed = 0;
@@ -124,7 +124,6 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, st
     if (e.end != e.line) {
       keep = table.insertHashedText(reinterpret_cast<const char*>(e.line), e.keyLength, e.hash, &zero) != 2;
     }
-    *e.end = endByte;
     if (keep) {
       const std::size_t n = static_cast<std::size_t>(e.end - e.line) + kEndLength;
       platform::simd::copySmall(c.cursor, e.line, n);
@@ -155,7 +154,6 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, st
       }
       table.prefetchBucket(e.hash);
     }
-    *e.end = 0;
     ++pushed;
     if (pushed > kHalf) {
       const Pending& mid = ring[(pushed - 1 - kHalf) % kBatch];
@@ -170,30 +168,27 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(uint8_t* data, st
   return c;
 }
 
-// Copies of the loop for each hash family and line-end length: the CRC ones
-// may use the CRC32 instruction, the others run on any x86-64 processor. The
-// table's own family picks one.
+// Copies of the loop for each hash family and line end: the CRC ones may use
+// the CRC32 instruction, the others run on any x86-64 processor. The table's
+// own family picks one.
 template <std::size_t kEndLength>
-LINEMINT_TARGET_SSE42 Counts scanLinesFastCrc(uint8_t* data, std::size_t length, const uint8_t* pattern,
-                                              uint8_t* out, FastHashTable& table) {
-  return scanLinesFastBody<true, kEndLength>(data, length, pattern, out, table);
+LINEMINT_TARGET_SSE42 Counts scanLinesFastCrc(const uint8_t* data, std::size_t length, uint8_t* out,
+                                              FastHashTable& table) {
+  return scanLinesFastBody<true, kEndLength>(data, length, out, table);
 }
 
 template <std::size_t kEndLength>
-Counts scanLinesFastSum(uint8_t* data, std::size_t length, const uint8_t* pattern, uint8_t* out,
-                        FastHashTable& table) {
-  return scanLinesFastBody<false, kEndLength>(data, length, pattern, out, table);
+Counts scanLinesFastSum(const uint8_t* data, std::size_t length, uint8_t* out, FastHashTable& table) {
+  return scanLinesFastBody<false, kEndLength>(data, length, out, table);
 }
 
-Counts scanLinesFast(uint8_t* data, std::size_t length, const uint8_t* pattern, std::size_t endLength,
-                     uint8_t* out, FastHashTable& table) {
+Counts scanLinesFast(const uint8_t* data, std::size_t length, LineEnd lineEnd, uint8_t* out,
+                     FastHashTable& table) {
   const bool crc = table.record().useCrc32 != 0;
-  if (endLength == 2) {
-    return crc ? scanLinesFastCrc<2>(data, length, pattern, out, table)
-               : scanLinesFastSum<2>(data, length, pattern, out, table);
+  if (lineEnd == LineEnd::crlf) {
+    return crc ? scanLinesFastCrc<2>(data, length, out, table) : scanLinesFastSum<2>(data, length, out, table);
   }
-  return crc ? scanLinesFastCrc<1>(data, length, pattern, out, table)
-             : scanLinesFastSum<1>(data, length, pattern, out, table);
+  return crc ? scanLinesFastCrc<1>(data, length, out, table) : scanLinesFastSum<1>(data, length, out, table);
 }
 
 }  // namespace
@@ -243,7 +238,7 @@ DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& ou
     // insert answers 2 exactly when the key was already there, so one chain
     // walk decides; an empty key (a line starting with NUL) is never stored
     // and its line always kept.
-    c = scanLinesFast(data, length, pattern, m, out, fastTable);
+    c = scanLinesFast(data, length, lineEnd, out, fastTable);
   } else {
     c = scanLines(
         data, m, out,

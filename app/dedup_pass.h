@@ -3,9 +3,10 @@
 // The pass keeps the first occurrence of every distinct non-empty line in file
 // order, drops empty lines and later repeats, and writes the kept lines, each
 // with its line end, as the whole output. A line's key is its bytes up to the
-// first NUL; keys compare byte for byte. The input is borrowed: each line end's
-// first byte is overwritten with NUL while the line is looked up and put back
-// at once, so the buffer is left exactly as it was found.
+// first NUL; keys compare byte for byte. The input is borrowed and left
+// exactly as it was found: the fast variant only reads it; the fallback
+// overwrites each line end's first byte with NUL while the line is looked up
+// and puts it back at once.
 //
 // Two variants make the same decisions and differ only in their parts: fast
 // (the 16-byte block search and FastHashTable, with keys hashed and prefetched

@@ -50,7 +50,8 @@ inline int32_t FastHashTable::insertHashedText(const char* text, uint32_t length
   unsigned char* value = fasthash::nodeValue(node);
   std::memcpy(value, valueRef, 4);
   fasthash::store32(value + 4, length);
-  platform::simd::copySmall(value + 8, text, std::size_t{length} + 1);
+  platform::simd::copySmall(value + 8, text, length);
+  value[8 + std::size_t{length}] = 0;
   if (length > r.maxTextKeyLength) r.maxTextKeyLength = length;
   link.store(node);
   if (++r.count > r.threshold) grewPastThreshold();

@@ -328,7 +328,8 @@ int32_t FastHashTable::insertAt(const KeyProbe& k, Link link, const void* valueR
     case KeyKind::kText:
       if (k.length > r.maxTextKeyLength) r.maxTextKeyLength = k.length;
       fasthash::store32(keyPart, k.length);
-      std::memcpy(keyPart + 4, k.bytes, std::size_t{k.length} + 1);
+      std::memcpy(keyPart + 4, k.bytes, k.length);
+      keyPart[4 + std::size_t{k.length}] = 0;
       break;
     case KeyKind::kBytes:
       fasthash::store32(keyPart, k.length);

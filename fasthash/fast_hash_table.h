@@ -171,6 +171,10 @@ class FastHashTable {
   inline void prefetchChainHead(uint32_t hash) const noexcept;
   // insert(&text, valueRef) for a key whose hash and length came from
   // hashTextKey: the same result and the same effects, without hashing again.
+  // Only the key's `length` bytes are read, so text need not be
+  // NUL-terminated: a key inside a larger buffer is passed as it lies (hash it
+  // with fasthash::crcOfKnownLength or sum31OfKnownLength by the table's
+  // family). REQUIRES: no NUL among those bytes.
   // Not created, or key kind other than 10: 0. A length above
   // kMaxStoredLength is refused (0) whatever the hash.
   inline int32_t insertHashedText(const char* text, uint32_t length, uint32_t hash, const void* valueRef) noexcept;

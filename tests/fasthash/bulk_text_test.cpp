@@ -60,6 +60,48 @@ TEST_P(BulkTextTest, AgreesWithInsertKeyForKey) {
   }
 }
 
+// Keys handed over as they lie in a larger buffer, each followed by a line end
+// instead of a NUL: the nodes must still end their keys with NUL (validate
+// checks it) and the table must equal the one insert builds from C strings.
+TEST_P(BulkTextTest, KeysInsideABufferNeedNoTerminator) {
+  const test::ScopedCpuFeatures features(test::featuresFor(GetParam()));
+  std::vector<std::string> keys = test::collidingTexts(GetParam(), 6);
+  std::mt19937 rng(7);
+  for (int i = 0; i < 300; ++i) keys.push_back(std::string(1 + rng() % 50, static_cast<char>('a' + rng() % 4)));
+  std::string joined;
+  std::vector<std::size_t> starts;
+  for (const std::string& k : keys) {
+    starts.push_back(joined.size());
+    joined += k;
+    joined += "\r\n";
+  }
+  const auto* base = reinterpret_cast<const unsigned char*>(joined.data());
+  for (int32_t valueKind : {3, 10}) {
+    FastHashTable viaInsert;
+    FastHashTable viaBulk;
+    ASSERT_EQ(viaInsert.create(10, valueKind), 1);
+    ASSERT_EQ(viaBulk.create(10, valueKind), 1);
+    const int32_t number = 5;
+    const char* textValue = "v";
+    const void* value = valueKind == 3 ? static_cast<const void*>(&number) : static_cast<const void*>(&textValue);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const unsigned char* at = base + starts[i];
+      const auto length = static_cast<uint32_t>(keys[i].size());
+      const uint32_t hash = viaBulk.record().useCrc32 != 0 ? fasthash::crcOfKnownLength(at, length, base)
+                                                           : fasthash::sum31OfKnownLength(at, length);
+      const char* text = keys[i].c_str();
+      ASSERT_EQ(viaBulk.insertHashedText(reinterpret_cast<const char*>(at), length, hash, value),
+                viaInsert.insert(&text, value))
+          << i;
+    }
+    ASSERT_EQ(viaBulk.validate(), nullptr);
+    const OwnedByteBuffer a = viaBulk.serialize();
+    const OwnedByteBuffer b = viaInsert.serialize();
+    ASSERT_EQ(a->length, b->length);
+    EXPECT_EQ(std::memcmp(a->bytes(), b->bytes(), a->length), 0) << "value kind " << valueKind;
+  }
+}
+
 TEST(BulkText, RefusesWithoutATextTable) {
   FastHashTable notCreated;
   const int32_t zero = 0;
