@@ -1,4 +1,5 @@
 #include "platform/file_io.h"
+#include "platform/file_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,58 @@ TEST_F(FileIoTest, DevicesAreWrittenThrough) {
   const IoError full = writeWholeFile("/dev/full", reinterpret_cast<const uint8_t*>("x"), 1);
   EXPECT_EQ(full.code, ENOSPC);
   EXPECT_EQ(full.path, "/dev/full");
+}
+
+const uint8_t* bytesOf(const char* s) { return reinterpret_cast<const uint8_t*>(s); }
+
+// A file written in pieces appears whole, and only at commit; until then the
+// old file is what a reader sees.
+TEST_F(FileIoTest, PiecesReplaceTheOldFileOnlyAtCommit) {
+  const fs::path out = dir_ / "out.txt";
+  spit(out, "old");
+  FileWriter w;
+  ASSERT_FALSE(w.open(out.string()).failed());
+  EXPECT_FALSE(w.append(bytesOf("ab"), 2).failed());
+  EXPECT_FALSE(w.append(bytesOf(""), 0).failed());
+  EXPECT_FALSE(w.append(bytesOf("cd"), 2).failed());
+  EXPECT_EQ(slurp(out), "old");
+  EXPECT_FALSE(w.commit(true).failed());
+  EXPECT_FALSE(w.isOpen());
+  EXPECT_EQ(slurp(out), "abcd");
+  EXPECT_EQ(entries(), 1u);
+}
+
+// Giving up, by abandon or by destruction, leaves the old file and no
+// temporary file; a writer that is not open refuses.
+TEST_F(FileIoTest, AnUnfinishedWriteLeavesTheOldFile) {
+  const fs::path out = dir_ / "out.txt";
+  spit(out, "old");
+  {
+    FileWriter w;
+    ASSERT_FALSE(w.open(out.string()).failed());
+    w.append(bytesOf("new"), 3);
+  }
+  EXPECT_EQ(slurp(out), "old");
+  EXPECT_EQ(entries(), 1u);
+  FileWriter w;
+  ASSERT_FALSE(w.open(out.string()).failed());
+  w.append(bytesOf("new"), 3);
+  w.abandon();
+  EXPECT_EQ(slurp(out), "old");
+  EXPECT_EQ(entries(), 1u);
+  EXPECT_EQ(w.append(bytesOf("x"), 1).code, EBADF);
+  EXPECT_EQ(w.commit(false).code, EBADF);
+}
+
+// The first failed write sticks: commit reports it with the caller's path.
+TEST_F(FileIoTest, AFailedPieceFailsTheWholeWrite) {
+  FileWriter w;
+  ASSERT_FALSE(w.open("/dev/full").failed());
+  EXPECT_EQ(w.append(bytesOf("x"), 1).code, ENOSPC);
+  EXPECT_EQ(w.append(bytesOf("y"), 1).code, ENOSPC);
+  const IoError e = w.commit(false);
+  EXPECT_EQ(e.code, ENOSPC);
+  EXPECT_EQ(e.path, "/dev/full");
 }
 
 TEST_F(FileIoTest, SameFileSeesThroughLinks) {
