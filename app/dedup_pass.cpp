@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "app/find_pattern.h"
+#include "app/kept_lines.h"
 #include "fasthash/bulk_text.h"
+#include "platform/file_writer.h"
 #include "platform/simd.h"
 #include "platform/tick.h"
 #include "sharedhash/shared_hash_table.h"
@@ -15,10 +17,13 @@ namespace linemint {
 
 namespace {
 
+// The kept lines' buffer: small enough to stay in the second-level cache,
+// large enough that a write call carries many lines.
+constexpr std::size_t kKeptLinesBuffer = std::size_t{256} << 10;
+
 struct Counts {
   uint64_t read = 0;
   uint64_t kept = 0;
-  uint8_t* cursor = nullptr;
 };
 
 // The fallback variant's loop, one line at a time. `find(start)` returns the 1-based position
@@ -26,9 +31,8 @@ struct Counts {
 // non-empty line with that NUL-terminated key is seen for the first time (and
 // remembers it).
 template <typename Find, typename IsNew>
-Counts scanLines(uint8_t* data, std::size_t endLength, uint8_t* out, Find find, IsNew isNew) {
+Counts scanLines(uint8_t* data, std::size_t endLength, KeptLines& out, Find find, IsNew isNew) {
   Counts c;
-  c.cursor = out;
   int64_t start = 1;
   int64_t pos = find(start);
   while (pos > 0) {
@@ -39,9 +43,7 @@ Counts scanLines(uint8_t* data, std::size_t endLength, uint8_t* out, Find find, 
     const bool keep = end != line && isNew(reinterpret_cast<const char*>(line));
     *end = saved;
     if (keep) {
-      const std::size_t n = static_cast<std::size_t>(end - line) + endLength;
-      std::memcpy(c.cursor, line, n);
-      c.cursor += n;
+      out.add(line, static_cast<std::size_t>(end - line) + endLength);
       ++c.kept;
     }
     ++c.read;
@@ -98,7 +100,7 @@ class KeyEnds {
 // REQUIRES: 15 readable bytes after the data (a BigBuffer has them).
 template <bool kCrc, std::size_t kEndLength>
 __attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* data, std::size_t length,
-                                                              uint8_t* out, FastHashTable& table) {
+                                                              KeptLines& out, FastHashTable& table) {
   static_assert(kEndLength == 1 || kEndLength == 2);
   const uint8_t* const pattern = lineEndBytes(kEndLength == 2 ? LineEnd::crlf : LineEnd::lf);
   constexpr std::size_t kBatch = 16;
@@ -112,7 +114,6 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* da
   Pending ring[kBatch];
   const int32_t zero = 0;
   Counts c;
-  c.cursor = out;
   std::size_t pushed = 0;
   std::size_t done = 0;
   KeyEnds keyEnds(data, length);
@@ -125,9 +126,7 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* da
       keep = table.insertHashedText(reinterpret_cast<const char*>(e.line), e.keyLength, e.hash, &zero) != 2;
     }
     if (keep) {
-      const std::size_t n = static_cast<std::size_t>(e.end - e.line) + kEndLength;
-      platform::simd::copySmall(c.cursor, e.line, n);
-      c.cursor += n;
+      out.add(e.line, static_cast<std::size_t>(e.end - e.line) + kEndLength);
       ++c.kept;
     }
   };
@@ -172,17 +171,17 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* da
 // the CRC32 instruction, the others run on any x86-64 processor. The table's
 // own family picks one.
 template <std::size_t kEndLength>
-LINEMINT_TARGET_SSE42 Counts scanLinesFastCrc(const uint8_t* data, std::size_t length, uint8_t* out,
+LINEMINT_TARGET_SSE42 Counts scanLinesFastCrc(const uint8_t* data, std::size_t length, KeptLines& out,
                                               FastHashTable& table) {
   return scanLinesFastBody<true, kEndLength>(data, length, out, table);
 }
 
 template <std::size_t kEndLength>
-Counts scanLinesFastSum(const uint8_t* data, std::size_t length, uint8_t* out, FastHashTable& table) {
+Counts scanLinesFastSum(const uint8_t* data, std::size_t length, KeptLines& out, FastHashTable& table) {
   return scanLinesFastBody<false, kEndLength>(data, length, out, table);
 }
 
-Counts scanLinesFast(const uint8_t* data, std::size_t length, LineEnd lineEnd, uint8_t* out,
+Counts scanLinesFast(const uint8_t* data, std::size_t length, LineEnd lineEnd, KeptLines& out,
                      FastHashTable& table) {
   const bool crc = table.record().useCrc32 != 0;
   if (lineEnd == LineEnd::crlf) {
@@ -226,12 +225,21 @@ DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& ou
   } else {
     sharedTable.create(10, 3);
   }
-  auto* out = static_cast<uint8_t*>(platform::heapAllocate(privateHeap, platform::kHeapZeroMemory, length));
-  if (out == nullptr) {
+  auto* buffer = static_cast<uint8_t*>(platform::heapAllocate(privateHeap, 0, kKeptLinesBuffer));
+  if (buffer == nullptr) {
     r.error = {ENOMEM, errorPath};
     r.elapsedMs = platform::tickMilliseconds() - t0;
     return r;
   }
+  // The output is written while the lines are found. When it cannot even be
+  // started, the scan still runs (without a writer) so the counts are there.
+  platform::FileWriter writer;
+  if (output.toStandardOutput) {
+    writer.openStandardOutput();
+  } else {
+    r.error = writer.open(output.path);
+  }
+  KeptLines out(buffer, kKeptLinesBuffer, writer.isOpen() ? &writer : nullptr);
 
   Counts c;
   if (variant == PassVariant::fast) {
@@ -249,14 +257,14 @@ DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& ou
           return true;
         });
   }
+  out.flush();
 
   r.linesRead = c.read;
   r.linesKept = c.kept;
-  r.bytesWritten = static_cast<uint64_t>(c.cursor - out);
-  r.error = output.toStandardOutput ? platform::writeStandardOutput(out, r.bytesWritten)
-                                    : platform::writeWholeFile(output.path, out, r.bytesWritten, output.syncToDisk);
+  r.bytesWritten = out.bytes();
+  if (writer.isOpen()) r.error = writer.commit(output.syncToDisk);
   r.wroteOutput = !r.error.failed();
-  platform::heapFree(privateHeap, 0, out);
+  platform::heapFree(privateHeap, 0, buffer);
   r.elapsedMs = platform::tickMilliseconds() - t0;
   return r;
 }

@@ -53,11 +53,12 @@ std::string statusText(const DedupResult& result);
 // Runs the pass over inputBytes, which must be empty or end with the line end
 // (loadInput makes it so). An empty input writes nothing and reports zeros.
 // Otherwise the variant's table is created afresh (discarding what an earlier
-// pass left in it), an output buffer of the input's length is taken from
-// privateHeap and released before the pass returns, and the output is written
-// to `output`. Failures (no private heap, no memory for the buffer, a failed
-// write) come back in DedupResult::error with the counts of the scan; a failed
-// write leaves an existing output file untouched.
+// pass left in it) and the kept lines are written to `output` as they are
+// found, through a 256 KiB buffer taken from privateHeap and released before
+// the pass returns; a file is replaced only once the whole output is written.
+// Failures (no private heap, no memory for the buffer, an output that cannot be
+// created or written) come back in DedupResult::error with the counts of the
+// scan; a failed write leaves an existing output file untouched.
 DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& output,
                          platform::HeapHandle privateHeap, PassVariant variant, FastHashTable& fastTable,
                          SharedHashTable& sharedTable, LineEnd lineEnd = LineEnd::crlf);

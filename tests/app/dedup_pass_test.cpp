@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -240,17 +241,34 @@ TEST_P(DedupPassTest, LongLinesAndManyDistinctLines) {
   EXPECT_TRUE(slurp(out_) == expected);
 }
 
+// An output that cannot be created, and one whose writes fail part-way (more
+// output than the pass buffers at once, to /dev/full): the error names the
+// output and the counts still cover the whole input.
 TEST_P(DedupPassTest, FailedWriteIsReportedAndKeepsCounts) {
-  platform::BigBuffer in;
-  in.append("a\r\na\r\n", 6);
-  OutputTarget target;
-  target.path = (dir_ / "missing-folder" / "out.txt").string();
-  const DedupResult r = runDedupPass(in, target, heap_, GetParam(), fast_, shared_);
-  EXPECT_TRUE(r.error.failed());
-  EXPECT_EQ(r.error.path, target.path);
-  EXPECT_FALSE(r.wroteOutput);
-  EXPECT_EQ(r.linesRead, 2u);
-  EXPECT_EQ(r.linesKept, 1u);
+  std::string many;
+  for (int i = 0; i < 40000; ++i) many += "line " + std::to_string(i) + "\r\n";
+  const struct {
+    std::string path;
+    std::string input;
+    int code;
+    uint64_t read, kept;
+  } cases[] = {
+      {(dir_ / "missing-folder" / "out.txt").string(), "a\r\na\r\n", ENOENT, 2, 1},
+      {"/dev/full", many + many, ENOSPC, 80000, 40000},
+  };
+  for (const auto& c : cases) {
+    platform::BigBuffer in;
+    in.append(c.input.data(), c.input.size());
+    OutputTarget target;
+    target.path = c.path;
+    const DedupResult r = runDedupPass(in, target, heap_, GetParam(), fast_, shared_);
+    EXPECT_EQ(r.error.code, c.code) << c.path;
+    EXPECT_EQ(r.error.path, target.path);
+    EXPECT_FALSE(r.wroteOutput);
+    EXPECT_EQ(r.linesRead, c.read);
+    EXPECT_EQ(r.linesKept, c.kept);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "missing-folder"));
 }
 
 TEST_P(DedupPassTest, NoPrivateHeapIsAnError) {
