@@ -1,13 +1,18 @@
 #include "platform/file_io.h"
+#include "platform/file_reader.h"
 #include "platform/file_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
+#include <unistd.h>
+#include <thread>
 
 namespace linemint::platform {
 namespace {
@@ -146,6 +151,53 @@ TEST_F(FileIoTest, AFailedPieceFailsTheWholeWrite) {
   const IoError e = w.commit(false);
   EXPECT_EQ(e.code, ENOSPC);
   EXPECT_EQ(e.path, "/dev/full");
+}
+
+// Pieces come back full until the end of the file, also from a pipe whose
+// writer sends small bursts, and a reader that is not open refuses.
+TEST_F(FileIoTest, ReaderFillsEveryPieceUntilTheEnd) {
+  std::string bytes(10000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  spit(dir_ / "in", bytes);
+  FileReader file;
+  ASSERT_FALSE(file.open((dir_ / "in").string()).failed());
+  std::string back;
+  std::vector<std::size_t> counts;
+  for (;;) {
+    uint8_t piece[3333];
+    std::size_t got = 0;
+    ASSERT_FALSE(file.read(piece, sizeof piece, &got).failed());
+    counts.push_back(got);
+    back.append(reinterpret_cast<const char*>(piece), got);
+    if (got < sizeof piece) break;
+  }
+  EXPECT_EQ(back, bytes);
+  EXPECT_EQ(counts, (std::vector<std::size_t>{3333, 3333, 3333, 1}));
+
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread writer([&] {
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(::write(fds[1], bytes.data() + 100 * i, 100), 100);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::close(fds[1]);
+  });
+  const std::string path = "/proc/self/fd/" + std::to_string(fds[0]);
+  FileReader pipe;
+  ASSERT_FALSE(pipe.open(path).failed());
+  uint8_t piece[1000];
+  std::size_t got = 0;
+  EXPECT_FALSE(pipe.read(piece, sizeof piece, &got).failed());
+  writer.join();
+  ::close(fds[0]);
+  EXPECT_EQ(got, 500u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(piece), got), bytes.substr(0, 500));
+
+  FileReader closed;
+  EXPECT_EQ(closed.read(piece, 1, &got).code, EBADF);
+  EXPECT_EQ(FileReader().open("").code, ENOENT);
+  EXPECT_EQ(FileReader().open(dir_.string()).code, EISDIR);
 }
 
 TEST_F(FileIoTest, SameFileSeesThroughLinks) {
