@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "app/find_pattern.h"
 #include "app/kept_lines.h"
@@ -199,72 +200,215 @@ std::string statusText(const DedupResult& result) {
          "  去重复剩余：" + std::to_string(result.linesKept);
 }
 
+namespace {
+
+// One pass from its start to its result, over input that arrives as one or
+// more runs of whole lines: the table created afresh, the kept lines' buffer
+// and the output opened at start; every run scanned with the same table; the
+// output committed (or abandoned) at the end.
+class PassRun {
+ public:
+  PassRun(const OutputTarget& output, platform::HeapHandle privateHeap, PassVariant variant,
+          FastHashTable& fastTable, SharedHashTable& sharedTable, LineEnd lineEnd) noexcept
+      : output_(output),
+        privateHeap_(privateHeap),
+        variant_(variant),
+        fastTable_(fastTable),
+        sharedTable_(sharedTable),
+        lineEnd_(lineEnd) {}
+  PassRun(const PassRun&) = delete;
+  PassRun& operator=(const PassRun&) = delete;
+  ~PassRun() {
+    if (buffer_ != nullptr) platform::heapFree(privateHeap_, 0, buffer_);
+  }
+
+  // Creates the table and opens the output. False when the pass cannot run at
+  // all (no private heap, no memory for the buffer); the error is in result().
+  // When only the output cannot be opened the pass still runs, without a
+  // writer, so that the counts are there; the error stays.
+  bool start() noexcept {
+    const std::string errorPath = output_.toStandardOutput ? std::string("-") : output_.path;
+    if (privateHeap_ == nullptr) {
+      result_.error = {ENOMEM, errorPath};
+      return false;
+    }
+    if (variant_ == PassVariant::fast) {
+      fastTable_.create(10, 3);
+    } else {
+      sharedTable_.create(10, 3);
+    }
+    buffer_ = static_cast<uint8_t*>(platform::heapAllocate(privateHeap_, 0, kKeptLinesBuffer));
+    if (buffer_ == nullptr) {
+      result_.error = {ENOMEM, errorPath};
+      return false;
+    }
+    if (output_.toStandardOutput) {
+      writer_.openStandardOutput();
+    } else {
+      result_.error = writer_.open(output_.path);
+    }
+    kept_.emplace(buffer_, kKeptLinesBuffer, writer_.isOpen() ? &writer_ : nullptr);
+    return true;
+  }
+
+  // Scans length bytes of whole lines (ending with the line end).
+  // REQUIRES: start() returned true; data writable, with 15 readable bytes
+  // after it.
+  void scan(uint8_t* data, std::size_t length) noexcept {
+    Counts c;
+    if (variant_ == PassVariant::fast) {
+      // insert answers 2 exactly when the key was already there, so one chain
+      // walk decides; an empty key (a line starting with NUL) is never stored
+      // and its line always kept.
+      c = scanLinesFast(data, length, lineEnd_, *kept_, fastTable_);
+    } else {
+      const uint8_t* pattern = lineEndBytes(lineEnd_);
+      const std::size_t m = lineEndLength(lineEnd_);
+      c = scanLines(
+          data, m, *kept_,
+          [&](int64_t start) { return findPatternPlain(data, length, pattern, m, start); },
+          [&](const char* key) {
+            if (sharedTable_.containsKey(KeyWord::text(key))) return false;
+            sharedTable_.insert(KeyWord::text(key), KeyWord::integer(0));
+            return true;
+          });
+    }
+    result_.linesRead += c.read;
+    result_.linesKept += c.kept;
+  }
+
+  // Ends the pass. A failed read (readError) abandons the output; otherwise
+  // the output is committed. Returns the result without its elapsed time.
+  DedupResult finish(const platform::IoError& readError) noexcept {
+    if (kept_) {
+      kept_->flush();
+      result_.bytesWritten = kept_->bytes();
+    }
+    if (readError.failed()) {
+      writer_.abandon();
+      result_.error = readError;
+    } else if (writer_.isOpen()) {
+      result_.error = writer_.commit(output_.syncToDisk);
+    }
+    result_.wroteOutput = kept_.has_value() && !result_.error.failed();
+    return result_;
+  }
+
+  DedupResult result() const { return result_; }
+
+ private:
+  const OutputTarget& output_;
+  const platform::HeapHandle privateHeap_;
+  const PassVariant variant_;
+  FastHashTable& fastTable_;
+  SharedHashTable& sharedTable_;
+  const LineEnd lineEnd_;
+  uint8_t* buffer_ = nullptr;
+  platform::FileWriter writer_;
+  std::optional<KeptLines> kept_;
+  DedupResult result_;
+};
+
+// Where the last line end in [data, data + n) ends, or 0 when there is none.
+std::size_t endOfLastLine(const uint8_t* data, std::size_t n, LineEnd lineEnd) noexcept {
+  if (lineEnd == LineEnd::lf) {
+    const void* lf = memrchr(data, '\n', n);
+    return lf == nullptr ? 0 : static_cast<std::size_t>(static_cast<const uint8_t*>(lf) - data) + 1;
+  }
+  // CR LF: the last LF that follows a CR. Every CR LF in the input ends a
+  // line (two of them cannot overlap), so cutting after one splits the lines
+  // exactly where a scan of the whole input would.
+  while (n >= 2) {
+    const void* lf = memrchr(data + 1, '\n', n - 1);
+    if (lf == nullptr) return 0;
+    const auto at = static_cast<std::size_t>(static_cast<const uint8_t*>(lf) - data);
+    if (data[at - 1] == '\r') return at + 1;
+    n = at;
+  }
+  return 0;
+}
+
+}  // namespace
+
 DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& output,
                          platform::HeapHandle privateHeap, PassVariant variant, FastHashTable& fastTable,
                          SharedHashTable& sharedTable, LineEnd lineEnd) {
-  DedupResult r;
   const uint64_t t0 = platform::tickMilliseconds();
-  const std::size_t length = inputBytes.size();
-  if (length == 0) {
-    r.elapsedMs = platform::tickMilliseconds() - t0;
-    return r;
+  DedupResult r;
+  if (inputBytes.size() != 0) {
+    PassRun run(output, privateHeap, variant, fastTable, sharedTable, lineEnd);
+    if (run.start()) {
+      run.scan(inputBytes.data(), inputBytes.size());
+      r = run.finish({});
+    } else {
+      r = run.result();
+    }
   }
-  const std::string& errorPath = output.toStandardOutput ? std::string("-") : output.path;
-  if (privateHeap == nullptr) {
-    r.error = {ENOMEM, errorPath};
-    r.elapsedMs = platform::tickMilliseconds() - t0;
-    return r;
-  }
+  r.elapsedMs = platform::tickMilliseconds() - t0;
+  return r;
+}
 
-  const uint8_t* pattern = lineEndBytes(lineEnd);
+DedupResult runDedupPassOver(platform::FileReader& source, const OutputTarget& output,
+                             platform::HeapHandle privateHeap, PassVariant variant, FastHashTable& fastTable,
+                             SharedHashTable& sharedTable, LineEnd lineEnd, std::size_t pieceBytes) {
+  const uint64_t t0 = platform::tickMilliseconds();
+  const uint8_t* const end = lineEndBytes(lineEnd);
   const std::size_t m = lineEndLength(lineEnd);
-  uint8_t* data = inputBytes.data();
-
-  if (variant == PassVariant::fast) {
-    fastTable.create(10, 3);
-  } else {
-    sharedTable.create(10, 3);
-  }
-  auto* buffer = static_cast<uint8_t*>(platform::heapAllocate(privateHeap, 0, kKeptLinesBuffer));
-  if (buffer == nullptr) {
-    r.error = {ENOMEM, errorPath};
+  if (pieceBytes < m) pieceBytes = m;
+  DedupResult r;
+  platform::BigBuffer piece;
+  // m spare bytes, so that the line end appended to a last line always fits.
+  if (!piece.reserve(pieceBytes + m)) {
+    r.error = {ENOMEM, source.path()};
     r.elapsedMs = platform::tickMilliseconds() - t0;
     return r;
   }
-  // The output is written while the lines are found. When it cannot even be
-  // started, the scan still runs (without a writer) so the counts are there.
-  platform::FileWriter writer;
-  if (output.toStandardOutput) {
-    writer.openStandardOutput();
-  } else {
-    r.error = writer.open(output.path);
+  PassRun run(output, privateHeap, variant, fastTable, sharedTable, lineEnd);
+  bool started = false;
+  platform::IoError readError;
+  std::size_t used = 0;
+  std::size_t limit = pieceBytes;  // bytes the piece holds before its spare
+  for (;;) {
+    std::size_t got = 0;
+    readError = source.read(piece.data() + used, limit - used, &got);
+    if (readError.failed()) break;
+    used += got;
+    const bool atEnd = used < limit;
+    if (!started) {
+      // The same empty inputs as loading: nothing is created or written.
+      if (atEnd && (used == 0 || (lineEnd == LineEnd::crlf && used < 2))) break;
+      if (!run.start()) {
+        r = run.result();
+        r.elapsedMs = platform::tickMilliseconds() - t0;
+        return r;
+      }
+      started = true;
+    }
+    if (atEnd) {
+      // A last line without its line end gets one, as loading gives it.
+      if (used != 0 && (used < m || std::memcmp(piece.data() + used - m, end, m) != 0)) {
+        std::memcpy(piece.data() + used, end, m);
+        used += m;
+      }
+      if (used != 0) run.scan(piece.data(), used);
+      break;
+    }
+    const std::size_t whole = endOfLastLine(piece.data(), used, lineEnd);
+    if (whole == 0) {
+      // One line fills the piece: make room for more of it.
+      if (limit > SIZE_MAX / 2 - m || !piece.reserve(limit * 2 + m)) {
+        readError = {ENOMEM, source.path()};
+        break;
+      }
+      limit *= 2;
+      continue;
+    }
+    run.scan(piece.data(), whole);
+    std::memmove(piece.data(), piece.data() + whole, used - whole);
+    used -= whole;
   }
-  KeptLines out(buffer, kKeptLinesBuffer, writer.isOpen() ? &writer : nullptr);
-
-  Counts c;
-  if (variant == PassVariant::fast) {
-    // insert answers 2 exactly when the key was already there, so one chain
-    // walk decides; an empty key (a line starting with NUL) is never stored
-    // and its line always kept.
-    c = scanLinesFast(data, length, lineEnd, out, fastTable);
-  } else {
-    c = scanLines(
-        data, m, out,
-        [&](int64_t start) { return findPatternPlain(data, length, pattern, m, start); },
-        [&](const char* key) {
-          if (sharedTable.containsKey(KeyWord::text(key))) return false;
-          sharedTable.insert(KeyWord::text(key), KeyWord::integer(0));
-          return true;
-        });
-  }
-  out.flush();
-
-  r.linesRead = c.read;
-  r.linesKept = c.kept;
-  r.bytesWritten = out.bytes();
-  if (writer.isOpen()) r.error = writer.commit(output.syncToDisk);
-  r.wroteOutput = !r.error.failed();
-  platform::heapFree(privateHeap, 0, buffer);
+  if (started) r = run.finish(readError);
+  else r.error = readError;
   r.elapsedMs = platform::tickMilliseconds() - t0;
   return r;
 }

@@ -15,12 +15,14 @@
 // keeps every line whose first byte is NUL; the fallback keeps only the first.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "app/line_end.h"
 #include "platform/big_buffer.h"
 #include "platform/file_io.h"
+#include "platform/file_reader.h"
 #include "platform/heap.h"
 
 namespace linemint {
@@ -62,5 +64,21 @@ std::string statusText(const DedupResult& result);
 DedupResult runDedupPass(platform::BigBuffer& inputBytes, const OutputTarget& output,
                          platform::HeapHandle privateHeap, PassVariant variant, FastHashTable& fastTable,
                          SharedHashTable& sharedTable, LineEnd lineEnd = LineEnd::crlf);
+
+// The bytes read at a time by runDedupPassOver.
+inline constexpr std::size_t kPassPieceBytes = std::size_t{1} << 20;
+
+// The same pass over an input read from source in pieces of pieceBytes, for
+// inputs of any size: every output byte, count and error the same as
+// loadInput's reading and normalising followed by runDedupPass, but the input
+// is never held whole. Each piece is cut after its last line end, and the rest
+// is carried into the next; a line longer than a piece makes the piece grow
+// to hold it. Memory: the table, the piece and the kept lines' buffer.
+// A read that fails part-way is reported with the input's path, and the
+// output is then left as it was. The elapsed time includes the reading.
+DedupResult runDedupPassOver(platform::FileReader& source, const OutputTarget& output,
+                             platform::HeapHandle privateHeap, PassVariant variant, FastHashTable& fastTable,
+                             SharedHashTable& sharedTable, LineEnd lineEnd = LineEnd::crlf,
+                             std::size_t pieceBytes = kPassPieceBytes);
 
 }  // namespace linemint

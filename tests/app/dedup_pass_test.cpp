@@ -204,6 +204,76 @@ TEST_P(DedupPassTest, ManyShortRandomInputs) {
   }
 }
 
+// Reading in pieces must give what loading the file whole and passing it
+// gives: the same bytes, counts and "nothing written" for empty inputs, for
+// files with and without a final line end, lines that span many pieces, and
+// line ends split between two pieces. Pieces of 1 to 64 bytes make every cut
+// happen somewhere.
+TEST_P(DedupPassTest, PiecewiseReadingMatchesTheWholePass) {
+  std::mt19937 rng(23);
+  std::vector<std::string> inputs = {"", "a", "\r", "\n", "\r\n", "ab", "a\r", "a\n", "a\r\nb", "a\r\r\n\r\n",
+                                     std::string(200, 'x') + "\r\n" + std::string(200, 'x'),
+                                     std::string("\0a\r\n\0b\r\n", 8)};
+  for (int round = 0; round < 150; ++round) {
+    std::string in(rng() % 160, 'a');
+    for (char& ch : in) ch = std::string("ab\0\r\n", 5)[rng() % 5];
+    inputs.push_back(in);
+  }
+  const fs::path file = dir_ / "in.txt";
+  const fs::path whole = dir_ / "whole.txt";
+  for (const LineEnd mode : {LineEnd::crlf, LineEnd::lf}) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      std::ofstream(file, std::ios::binary) << inputs[i];
+      fs::remove(whole);
+      fs::remove(out_);
+      platform::BigBuffer loaded;
+      std::string derived;
+      ASSERT_FALSE(loadInput(file.string(), mode, loaded, derived, nullptr).failed());
+      OutputTarget toWhole;
+      toWhole.path = whole.string();
+      toWhole.syncToDisk = false;
+      const DedupResult expected = runDedupPass(loaded, toWhole, heap_, GetParam(), fast_, shared_, mode);
+      const std::string expectedOut = fs::exists(whole) ? slurp(whole) : "(none)";
+      for (std::size_t pieceBytes : {1, 2, 3, 5, 16, 64}) {
+        fs::remove(out_);
+        platform::FileReader source;
+        ASSERT_FALSE(source.open(file.string()).failed());
+        OutputTarget target;
+        target.path = out_.string();
+        target.syncToDisk = false;
+        const DedupResult r = runDedupPassOver(source, target, heap_, GetParam(), fast_, shared_, mode, pieceBytes);
+        const std::string what = "input " + std::to_string(i) + " piece " + std::to_string(pieceBytes) +
+                                 (mode == LineEnd::lf ? " lf" : " crlf");
+        ASSERT_FALSE(r.error.failed()) << what;
+        ASSERT_EQ(r.linesRead, expected.linesRead) << what;
+        ASSERT_EQ(r.linesKept, expected.linesKept) << what;
+        ASSERT_EQ(r.bytesWritten, expected.bytesWritten) << what;
+        ASSERT_EQ(r.wroteOutput, expected.wroteOutput) << what;
+        ASSERT_TRUE((fs::exists(out_) ? slurp(out_) : "(none)") == expectedOut) << what;
+      }
+    }
+  }
+}
+
+// A read that fails (/proc/self/mem opens, but reading at offset 0 gives EIO)
+// is reported with the input's path and writes nothing; a reader that is not
+// open fails the same way.
+TEST_P(DedupPassTest, PiecewiseReadFailureWritesNothing) {
+  platform::FileReader directory;
+  EXPECT_EQ(directory.open(dir_.string()).code, EISDIR);
+  platform::FileReader failing;
+  ASSERT_FALSE(failing.open("/proc/self/mem").failed());
+  OutputTarget target;
+  target.path = out_.string();
+  for (auto [source, code] : {std::pair{&failing, EIO}, std::pair{&directory, EBADF}}) {
+    const DedupResult r = runDedupPassOver(*source, target, heap_, GetParam(), fast_, shared_);
+    EXPECT_EQ(r.error.code, code);
+    EXPECT_EQ(r.error.path, source->path());
+    EXPECT_FALSE(r.wroteOutput);
+    EXPECT_FALSE(fs::exists(out_));
+  }
+}
+
 TEST_P(DedupPassTest, EmptyInputWritesNothing) {
   std::ofstream(out_) << "keep me";
   const DedupResult r = pass("");
