@@ -6,6 +6,7 @@
 #include "fasthash/fast_hash_table.h"
 #include "platform/cpu_features.h"
 #include "platform/file_io.h"
+#include "platform/file_reader.h"
 #include "platform/heap.h"
 #include "sharedhash/shared_hash_table.h"
 
@@ -144,14 +145,17 @@ int run(const std::vector<std::string>& args) {
   int status = kExitSuccess;
 
   for (const std::string& file : o.files) {
-    platform::BigBuffer input;
-    std::string derived;
-    platform::IoError readError = loadInput(file, o.lineEnd, input, derived, nullptr);
-    if (readError.failed()) {
-      printError(readError.describe());
+    // The input is read in pieces while the pass runs, so a file of any size
+    // needs only the table's memory.
+    platform::FileReader source;
+    if (file == "-") {
+      source.openStandardInput();
+    } else if (platform::IoError e = source.open(file); e.failed()) {
+      printError(e.describe());
       status = kExitFileError;
       continue;
     }
+    const std::string derived = outputPathFor(file);
     OutputTarget target;
     target.syncToDisk = !o.noSync;
     if (o.output) {
@@ -166,7 +170,7 @@ int run(const std::vector<std::string>& args) {
         continue;
       }
     }
-    const DedupResult r = runDedupPass(input, target, privateHeap, variant, fastTable, sharedTable, o.lineEnd);
+    const DedupResult r = runDedupPassOver(source, target, privateHeap, variant, fastTable, sharedTable, o.lineEnd);
     if (r.error.failed()) {
       printError(r.error.describe());
       status = kExitFileError;

@@ -112,6 +112,31 @@ TEST_F(CliTest, StandardInputToStandardOutput) {
   EXPECT_EQ(both.err, "");
 }
 
+// An input of several read pieces, with a line longer than a piece in the
+// middle, from a file and from a pipe: the same output as the lines say.
+TEST_F(CliTest, InputsLargerThanOneReadPiece) {
+  std::string in;
+  std::string expected;
+  const std::string longLine(5u << 19, 'L');
+  for (int i = 0; i < 200000; ++i) {
+    const std::string line = "line-" + std::to_string(i % 70000) + "\r\n";
+    in += line;
+    if (i < 70000) expected += line;
+    if (i == 100000) {
+      in += longLine + "\r\n" + longLine + "\r\n";
+      expected += longLine + "\r\n";
+    }
+  }
+  spit(dir_ / "big.txt", in);
+  for (const char* variant : {"fast", "fallback"}) {
+    EXPECT_EQ(cli("-q --no-sync --variant "s + variant + " big.txt").exitCode, 0);
+    EXPECT_TRUE(slurp(dir_ / "去重复_big.txt") == expected) << variant;
+    const CliRun piped = cli("-q --variant "s + variant + " -", "cat big.txt |");
+    EXPECT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_TRUE(piped.out == expected) << variant;
+  }
+}
+
 TEST_F(CliTest, MissingFileFailsWithPathAndReason) {
   spit(dir_ / "ok.txt", "k\r\n");
   const CliRun r = cli("missing.txt ok.txt");
