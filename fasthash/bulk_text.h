@@ -29,8 +29,10 @@ inline void FastHashTable::prefetchChainHead(uint32_t hash) const noexcept {
   if (head != nullptr) platform::simd::prefetch(head);
 }
 
-inline int32_t FastHashTable::insertHashedText(const char* text, uint32_t length, uint32_t hash,
-                                               const void* valueRef) noexcept {
+// Forced inline: the caller's loop is what it is for, and the compiler's own
+// limits would otherwise leave it a call once the loop grows.
+__attribute__((always_inline)) inline int32_t FastHashTable::insertHashedText(const char* text, uint32_t length,
+                                                                             uint32_t hash, const void* valueRef) noexcept {
   FastTableRecord& r = record_;
   if (r.buckets == nullptr || r.keyKind != KeyKind::kText) return 0;
   if (r.valueKind == ValueKind::kHandled && r.valueHandler == nullptr) return 0;
