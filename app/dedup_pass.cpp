@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/find_pattern.h"
+#include "app/input_loader.h"
 #include "app/kept_lines.h"
 #include "fasthash/bulk_text.h"
 #include "platform/file_writer.h"
@@ -352,7 +353,6 @@ DedupResult runDedupPassOver(platform::FileReader& source, const OutputTarget& o
                              platform::HeapHandle privateHeap, PassVariant variant, FastHashTable& fastTable,
                              SharedHashTable& sharedTable, LineEnd lineEnd, std::size_t pieceBytes) {
   const uint64_t t0 = platform::tickMilliseconds();
-  const uint8_t* const end = lineEndBytes(lineEnd);
   const std::size_t m = lineEndLength(lineEnd);
   if (pieceBytes < m) pieceBytes = m;
   DedupResult r;
@@ -366,17 +366,16 @@ DedupResult runDedupPassOver(platform::FileReader& source, const OutputTarget& o
   PassRun run(output, privateHeap, variant, fastTable, sharedTable, lineEnd);
   bool started = false;
   platform::IoError readError;
-  std::size_t used = 0;
   std::size_t limit = pieceBytes;  // bytes the piece holds before its spare
   for (;;) {
     std::size_t got = 0;
-    readError = source.read(piece.data() + used, limit - used, &got);
+    readError = source.read(piece.data() + piece.size(), limit - piece.size(), &got);
     if (readError.failed()) break;
-    used += got;
-    const bool atEnd = used < limit;
+    piece.resize(piece.size() + got);
+    const bool atEnd = piece.size() < limit;
     if (!started) {
       // The same empty inputs as loading: nothing is created or written.
-      if (atEnd && (used == 0 || (lineEnd == LineEnd::crlf && used < 2))) break;
+      if (atEnd && countsAsEmpty(piece.size(), lineEnd)) break;
       if (!run.start()) {
         r = run.result();
         r.elapsedMs = platform::tickMilliseconds() - t0;
@@ -385,15 +384,13 @@ DedupResult runDedupPassOver(platform::FileReader& source, const OutputTarget& o
       started = true;
     }
     if (atEnd) {
-      // A last line without its line end gets one, as loading gives it.
-      if (used != 0 && (used < m || std::memcmp(piece.data() + used - m, end, m) != 0)) {
-        std::memcpy(piece.data() + used, end, m);
-        used += m;
-      }
-      if (used != 0) run.scan(piece.data(), used);
+      // A last line without its line end gets one, as loading gives it (the
+      // piece keeps m spare bytes for it, so this cannot fail).
+      appendMissingLineEnd(piece, lineEnd);
+      if (piece.size() != 0) run.scan(piece.data(), piece.size());
       break;
     }
-    const std::size_t whole = endOfLastLine(piece.data(), used, lineEnd);
+    const std::size_t whole = endOfLastLine(piece.data(), piece.size(), lineEnd);
     if (whole == 0) {
       // One line fills the piece: make room for more of it.
       if (limit > SIZE_MAX / 2 - m || !piece.reserve(limit * 2 + m)) {
@@ -404,8 +401,8 @@ DedupResult runDedupPassOver(platform::FileReader& source, const OutputTarget& o
       continue;
     }
     run.scan(piece.data(), whole);
-    std::memmove(piece.data(), piece.data() + whole, used - whole);
-    used -= whole;
+    std::memmove(piece.data(), piece.data() + whole, piece.size() - whole);
+    piece.resize(piece.size() - whole);
   }
   if (started) r = run.finish(readError);
   else r.error = readError;

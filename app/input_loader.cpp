@@ -20,17 +20,25 @@ std::string outputPathFor(const std::string& path) {
   return out;
 }
 
-bool normaliseLineEnds(platform::BigBuffer& bytes, LineEnd lineEnd) noexcept {
+bool countsAsEmpty(std::size_t n, LineEnd lineEnd) noexcept {
+  return n == 0 || (lineEnd == LineEnd::crlf && n < 2);
+}
+
+bool appendMissingLineEnd(platform::BigBuffer& bytes, LineEnd lineEnd) noexcept {
   const std::size_t n = bytes.size();
   const uint8_t* end = lineEndBytes(lineEnd);
   const std::size_t m = lineEndLength(lineEnd);
-  if (lineEnd == LineEnd::crlf && n < 2) {
+  if (n == 0) return true;
+  if (n >= m && std::memcmp(bytes.data() + n - m, end, m) == 0) return true;
+  return bytes.append(end, m);
+}
+
+bool normaliseLineEnds(platform::BigBuffer& bytes, LineEnd lineEnd) noexcept {
+  if (countsAsEmpty(bytes.size(), lineEnd)) {
     bytes.resize(0);
     return true;
   }
-  if (n == 0) return true;
-  if (std::memcmp(bytes.data() + n - m, end, m) == 0) return true;
-  return bytes.append(end, m);
+  return appendMissingLineEnd(bytes, lineEnd);
 }
 
 platform::IoError loadInput(const std::string& path, LineEnd lineEnd, platform::BigBuffer& inputBytes,

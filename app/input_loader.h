@@ -1,6 +1,7 @@
 // Bringing a file in, and naming its output.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "app/labels.h"
@@ -29,8 +30,18 @@ std::string outputPathFor(const std::string& path);
 platform::IoError loadInput(const std::string& path, LineEnd lineEnd, platform::BigBuffer& inputBytes,
                             std::string& outputPath, LabelSink* labels);
 
-// The end normalisation of loadInput on its own, for bytes read elsewhere.
-// Returns false when the buffer cannot grow (it is then unchanged).
+// The end normalisation of loadInput on its own, for bytes read elsewhere:
+// countsAsEmpty, then appendMissingLineEnd. Returns false when the buffer
+// cannot grow (it is then unchanged).
 bool normaliseLineEnds(platform::BigBuffer& bytes, LineEnd lineEnd) noexcept;
+
+// True when a whole input of n bytes counts as empty: n < 2 with CR LF line
+// ends (no room for a line end), n == 0 with LF.
+bool countsAsEmpty(std::size_t n, LineEnd lineEnd) noexcept;
+
+// Appends the line end unless bytes is empty or already ends with it; also
+// for the last piece of an input read in pieces. Returns false when the
+// buffer cannot grow (it is then unchanged).
+bool appendMissingLineEnd(platform::BigBuffer& bytes, LineEnd lineEnd) noexcept;
 
 }  // namespace linemint

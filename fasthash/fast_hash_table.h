@@ -303,7 +303,6 @@ class FastHashTable {
   // array doubles (unless it has 2^30 buckets) and the cursor is reset.
   void grewPastThreshold() noexcept;
 
-
   FastTableRecord record_;
 };
 

@@ -1,14 +1,12 @@
 #include "platform/file_io.h"
 
-#include "platform/file_writer.h"
-
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
+
+#include "platform/file_reader.h"
+#include "platform/file_writer.h"
 
 namespace linemint::platform {
 
@@ -18,57 +16,45 @@ std::string IoError::describe() const { return path + ": " + reason(); }
 
 namespace {
 
-constexpr std::size_t kReadChunk = std::size_t{1} << 30;
-
-IoError readFd(int fd, const std::string& path, BigBuffer& out, std::size_t spare) noexcept {
-  struct stat st{};
-  std::size_t expected = 0;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    expected = static_cast<std::size_t>(st.st_size);
-  }
+// Reads source to its end into out, keeping `spare` bytes of capacity after
+// the data; reserves the size hint at once, so a regular file is one read.
+IoError readAll(FileReader& source, BigBuffer& out, std::size_t spare) noexcept {
+  const std::size_t expected = source.sizeHint();
   out.resize(0);
-  if (!out.reserve(expected + spare + (expected == 0 ? 65536 : 1))) return {ENOMEM, path};
+  if (!out.reserve(expected + spare + (expected == 0 ? 65536 : 1))) return {ENOMEM, source.path()};
   for (;;) {
     if (out.capacity() - out.size() < spare + 1) {
       if (!out.reserve(out.capacity() * 2 + spare)) {
         out.reset();
-        return {ENOMEM, path};
+        return {ENOMEM, source.path()};
       }
     }
-    std::size_t room = out.capacity() - out.size() - spare;
-    if (room > kReadChunk) room = kReadChunk;
-    const ssize_t got = ::read(fd, out.data() + out.size(), room);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      const int e = errno;
+    const std::size_t room = out.capacity() - out.size() - spare;
+    std::size_t got = 0;
+    if (IoError e = source.read(out.data() + out.size(), room, &got); e.failed()) {
       out.reset();
-      return {e, path};
+      return e;
     }
-    if (got == 0) break;
-    out.resize(out.size() + static_cast<std::size_t>(got));
+    out.resize(out.size() + got);
+    if (got < room) return {0, source.path()};  // the end of the file
   }
-  return {0, path};
 }
 
 }  // namespace
 
 IoError readWholeFile(const std::string& path, BigBuffer& out, std::size_t spare) noexcept {
-  if (path.empty()) {
+  FileReader source;
+  if (IoError e = source.open(path); e.failed()) {
     out.reset();
-    return {ENOENT, path};
+    return e;
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    out.reset();
-    return {errno, path};
-  }
-  IoError r = readFd(fd, path, out, spare);
-  ::close(fd);
-  return r;
+  return readAll(source, out, spare);
 }
 
 IoError readStandardInput(BigBuffer& out, std::size_t spare) noexcept {
-  return readFd(STDIN_FILENO, "-", out, spare);
+  FileReader source;
+  source.openStandardInput();
+  return readAll(source, out, spare);
 }
 
 IoError writeStandardOutput(const uint8_t* data, std::size_t n) noexcept {

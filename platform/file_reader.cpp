@@ -9,8 +9,16 @@
 namespace linemint::platform {
 
 namespace {
+
 constexpr std::size_t kReadCall = std::size_t{1} << 30;
+
+std::size_t regularFileSize(int fd) noexcept {
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
+  return static_cast<std::size_t>(st.st_size);
 }
+
+}  // namespace
 
 FileReader::~FileReader() {
   if (fd_ >= 0 && !standardInput_) ::close(fd_);
@@ -32,12 +40,14 @@ IoError FileReader::open(const std::string& path) noexcept {
   }
   fd_ = fd;
   standardInput_ = false;
+  sizeHint_ = regularFileSize(fd);
   return {0, path};
 }
 
 void FileReader::openStandardInput() noexcept {
   fd_ = STDIN_FILENO;
   standardInput_ = true;
+  sizeHint_ = regularFileSize(fd_);
   path_ = "-";
 }
 

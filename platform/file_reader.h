@@ -33,11 +33,16 @@ class FileReader {
   // The path given to open ("-" for standard input).
   const std::string& path() const noexcept { return path_; }
 
+  // The size a regular file had when it was opened, else 0: a hint for
+  // reserving memory, since the file may still change.
+  std::size_t sizeHint() const noexcept { return sizeHint_; }
+
  private:
   // Layout: the descriptor (-1: nothing open), whether it is standard input,
-  // and the path for errors.
+  // the size hint, and the path for errors.
   int fd_ = -1;
   bool standardInput_ = false;
+  std::size_t sizeHint_ = 0;
   std::string path_;
 };
 
