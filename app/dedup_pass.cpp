@@ -9,6 +9,7 @@
 #include "app/find_pattern.h"
 #include "app/input_loader.h"
 #include "app/kept_lines.h"
+#include "app/line_end_blocks.h"
 #include "fasthash/bulk_text.h"
 #include "platform/file_writer.h"
 #include "platform/simd.h"
@@ -92,7 +93,8 @@ class KeyEnds {
 };
 
 // The fast variant's loop: the same lines, keys and decisions as scanLines,
-// pipelined so that memory latency overlaps. For each line end found, the
+// pipelined so that memory latency overlaps. Line ends come from the block
+// search a batch at a time (LineEndBlocks). For each line end, the
 // key's end is found, the key hashed and its bucket prefetched; kHalf lines
 // later its chain head is prefetched; kHalf lines after that it is inserted
 // and the line copied out. Lines are decided strictly in file order, so a
@@ -104,7 +106,6 @@ template <bool kCrc, std::size_t kEndLength>
 __attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* data, std::size_t length,
                                                               KeptLines& out, FastHashTable& table) {
   static_assert(kEndLength == 1 || kEndLength == 2);
-  const uint8_t* const pattern = lineEndBytes(kEndLength == 2 ? LineEnd::crlf : LineEnd::lf);
   constexpr std::size_t kBatch = 16;
   constexpr std::size_t kHalf = kBatch / 2;
   struct Pending {
@@ -119,8 +120,9 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* da
   std::size_t pushed = 0;
   std::size_t done = 0;
   KeyEnds keyEnds(data, length);
-  int64_t start = 1;
-  int64_t pos = findPatternBlocks(data, length, pattern, kEndLength, start);
+  LineEndBlocks<kEndLength> lineEnds(data, length);
+  constexpr std::size_t kEndsBatch = 256;
+  std::size_t ends[kEndsBatch + LineEndBlocks<kEndLength>::kSlack];
 
   auto finish = [&](Pending& e) {
     bool keep = false;
@@ -133,10 +135,12 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* da
     }
   };
 
-  while (pos > 0) {
+  const uint8_t* line = data;
+  auto push = [&](const uint8_t* end) {
     Pending& e = ring[pushed % kBatch];
-    e.line = data + (start - 1);
-    e.end = data + (pos - 1);
+    e.line = line;
+    e.end = end;
+    line = end + kEndLength;
     if (e.end != e.line) {
       const auto keyLength = static_cast<std::size_t>(keyEnds.of(e.line, e.end) - e.line);
       if (keyLength <= FastHashTable::kMaxStoredLength) {
@@ -161,8 +165,10 @@ __attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* da
       if (mid.end != mid.line) table.prefetchChainHead(mid.hash);
     }
     if (pushed - done == kBatch) finish(ring[done++ % kBatch]);
-    start = pos + static_cast<int64_t>(kEndLength);
-    pos = findPatternBlocks(data, length, pattern, kEndLength, start);
+  };
+
+  for (std::size_t found; (found = lineEnds.next(ends, kEndsBatch)) != 0;) {
+    for (std::size_t i = 0; i < found; ++i) push(data + ends[i]);
   }
   while (done < pushed) finish(ring[done++ % kBatch]);
   c.read = pushed;
