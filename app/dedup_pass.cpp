@@ -93,85 +93,102 @@ class KeyEnds {
 };
 
 // The fast variant's loop: the same lines, keys and decisions as scanLines,
-// pipelined so that memory latency overlaps. Line ends come from the block
-// search a batch at a time (LineEndBlocks). For each line end, the
-// key's end is found, the key hashed and its bucket prefetched; kHalf lines
-// later its chain head is prefetched; kHalf lines after that it is inserted
-// and the line copied out. Lines are decided strictly in file order, so a
-// repeat inside one batch is found as such. The table takes each key as the
-// bytes before its end, so the input is only read. The line end is a constant
-// here (CR LF or LF), which lets the search keep its bytes in registers.
+// pipelined so that memory latency overlaps. Lines go through three stages a
+// batch at a time: the block search gives a batch its line ends
+// (LineEndBlocks), and each line's key end is found, its key hashed and its
+// bucket prefetched; one batch later its chain head is prefetched; one batch
+// after that it is inserted and, when new, copied out. Lines are decided
+// strictly in file order, so a repeat inside one batch is found as such. The
+// table takes each key as the bytes before its end, so the input is only
+// read. The line end is a constant here (CR LF or LF).
 // REQUIRES: 15 readable bytes after the data (a BigBuffer has them).
 template <bool kCrc, std::size_t kEndLength>
 __attribute__((always_inline)) inline Counts scanLinesFastBody(const uint8_t* data, std::size_t length,
                                                               KeptLines& out, FastHashTable& table) {
   static_assert(kEndLength == 1 || kEndLength == 2);
-  constexpr std::size_t kBatch = 16;
-  constexpr std::size_t kHalf = kBatch / 2;
-  struct Pending {
-    const uint8_t* line;
-    const uint8_t* end;
-    uint32_t keyLength;
-    uint32_t hash;
+  using Finder = LineEndBlocks<kEndLength>;
+  // Lines a batch asks for; the search may give up to kSlack more.
+  constexpr std::size_t kLines = 16;
+  constexpr std::size_t kRoom = kLines + Finder::kSlack;
+  // Layout: the batch's line count, where its first line starts, each line's
+  // end offset, key length (UINT32_MAX: too long to store) and key hash.
+  struct Batch {
+    std::size_t count;
+    const uint8_t* first;
+    std::size_t ends[kRoom];
+    uint32_t keyLength[kRoom];
+    uint32_t hash[kRoom];
   };
-  Pending ring[kBatch];
+  Batch batches[3];
   const int32_t zero = 0;
   Counts c;
-  std::size_t pushed = 0;
-  std::size_t done = 0;
   KeyEnds keyEnds(data, length);
-  LineEndBlocks<kEndLength> lineEnds(data, length);
-  constexpr std::size_t kEndsBatch = 256;
-  std::size_t ends[kEndsBatch + LineEndBlocks<kEndLength>::kSlack];
+  Finder lineEnds(data, length);
+  const uint8_t* next = data;  // where the next batch's first line starts
 
-  auto finish = [&](Pending& e) {
-    bool keep = false;
-    if (e.end != e.line) {
-      keep = table.insertHashedText(reinterpret_cast<const char*>(e.line), e.keyLength, e.hash, &zero) != 2;
-    }
-    if (keep) {
-      out.add(e.line, static_cast<std::size_t>(e.end - e.line) + kEndLength);
-      ++c.kept;
-    }
+  // Stage 2: the chain heads, whose bucket slots stage 1 asked for.
+  auto prefetchHeads = [&](const Batch& b) {
+    for (std::size_t i = 0; i < b.count; ++i) table.prefetchChainHead(b.hash[i]);
   };
-
-  const uint8_t* line = data;
-  auto push = [&](const uint8_t* end) {
-    Pending& e = ring[pushed % kBatch];
-    e.line = line;
-    e.end = end;
-    line = end + kEndLength;
-    if (e.end != e.line) {
-      const auto keyLength = static_cast<std::size_t>(keyEnds.of(e.line, e.end) - e.line);
-      if (keyLength <= FastHashTable::kMaxStoredLength) {
-        e.keyLength = static_cast<uint32_t>(keyLength);
-        if constexpr (kCrc) {
-          e.hash = fasthash::crcOfKnownLength(e.line, e.keyLength, data);
-        } else {
-          e.hash = fasthash::sum31OfKnownLength(e.line, e.keyLength);
-        }
-      } else {
-        // Too long for the table, which refuses it, so the line is kept. The
-        // length must not wrap to 32 bits: a 4 GiB + 5 byte key would pass
-        // for its first 5 bytes and could drop a different line.
-        e.keyLength = UINT32_MAX;
-        e.hash = 0;
+  // Stage 3: the decisions, in order. An empty line is dropped; insert
+  // answers 2 exactly when the key was already there; an empty key (a line
+  // starting with NUL) is never stored, so its line is always kept.
+  auto decide = [&](const Batch& b) {
+    const uint8_t* line = b.first;
+    for (std::size_t i = 0; i < b.count; ++i) {
+      const uint8_t* end = data + b.ends[i];
+      if (end != line &&
+          table.insertHashedText(reinterpret_cast<const char*>(line), b.keyLength[i], b.hash[i], &zero) != 2) {
+        out.add(line, static_cast<std::size_t>(end - line) + kEndLength);
+        ++c.kept;
       }
-      table.prefetchBucket(e.hash);
+      line = end + kEndLength;
     }
-    ++pushed;
-    if (pushed > kHalf) {
-      const Pending& mid = ring[(pushed - 1 - kHalf) % kBatch];
-      if (mid.end != mid.line) table.prefetchChainHead(mid.hash);
-    }
-    if (pushed - done == kBatch) finish(ring[done++ % kBatch]);
+    c.read += b.count;
   };
 
-  for (std::size_t found; (found = lineEnds.next(ends, kEndsBatch)) != 0;) {
-    for (std::size_t i = 0; i < found; ++i) push(data + ends[i]);
+  // Batch k goes through stage 1 in round k, stage 2 in round k + 1 and
+  // stage 3 in round k + 2; `last` is the first batch that found no line.
+  std::size_t last = SIZE_MAX;
+  for (std::size_t k = 0;; ++k) {
+    if (k < last) {
+      // Stage 1: the next lines, their keys and hashes. Written out here, not
+      // in a lambda, so that it is compiled for the loop's own target (the
+      // CRC instruction).
+      Batch& b = batches[k % 3];
+      b.count = lineEnds.next(b.ends, kLines);
+      b.first = next;
+      if (b.count == 0) last = k;
+      const uint8_t* line = next;
+      for (std::size_t i = 0; i < b.count; ++i) {
+        const uint8_t* end = data + b.ends[i];
+        const auto keyLength = static_cast<std::size_t>(keyEnds.of(line, end) - line);
+        uint32_t hash = 0;
+        if (keyLength <= FastHashTable::kMaxStoredLength) [[likely]] {
+          b.keyLength[i] = static_cast<uint32_t>(keyLength);
+          if constexpr (kCrc) {
+            hash = fasthash::crcOfKnownLength(line, b.keyLength[i], data);
+          } else {
+            hash = fasthash::sum31OfKnownLength(line, b.keyLength[i]);
+          }
+        } else {
+          // Too long for the table, which refuses it, so the line is kept.
+          // The length must not wrap to 32 bits: a 4 GiB + 5 byte key would
+          // pass for its first 5 bytes and could drop a different line.
+          b.keyLength[i] = UINT32_MAX;
+        }
+        b.hash[i] = hash;
+        table.prefetchBucket(hash);
+        line = end + kEndLength;
+      }
+      next = line;
+    }
+    if (k >= 1 && k - 1 < last) prefetchHeads(batches[(k - 1) % 3]);
+    if (k >= 2) {
+      if (k - 2 >= last) break;
+      decide(batches[(k - 2) % 3]);
+    }
   }
-  while (done < pushed) finish(ring[done++ % kBatch]);
-  c.read = pushed;
   return c;
 }
 
