@@ -25,7 +25,8 @@ int64_t findPatternPlain(const uint8_t* haystack, std::size_t haystackLength, co
 // following the start offset), and only bytes equal to the pattern's first
 // byte are examined further. The last partial block is copied out, so nothing
 // past the haystack is read. Same result as findPatternPlain for every input.
-// Inline, because the pass calls it once per line.
+// Inline, for callers that search once per line. (The pass takes every line
+// end of a buffer at once from LineEndBlocks, which tests the same blocks.)
 // REQUIRES: patternLength >= 1.
 inline int64_t findPatternBlocks(const uint8_t* haystack, std::size_t haystackLength, const uint8_t* pattern,
                           std::size_t patternLength, int64_t start) noexcept {
