@@ -8,7 +8,7 @@
 //
 // Same occurrences, in the same order, as findPatternBlocks called from 1 and
 // then from each result + the line end's length. Nothing past the buffer is
-// read: its last partial stretch is tested in a copy.
+// read.
 #pragma once
 
 #include <cstddef>
@@ -58,29 +58,25 @@ class LineEndBlocks {
   }
 
  private:
-  // Bit k set when a line end begins at offset base + k. REQUIRES: base < length_.
+  // Bit k set when a line end begins at offset base + k. The last partial
+  // stretch is tested in a zero-filled copy, so that nothing past the buffer
+  // is read (a zero byte is neither CR nor LF). REQUIRES: base < length_.
   uint64_t endsAt(std::size_t base) const noexcept {
     const std::size_t remaining = length_ - base;
-    if (remaining >= 64) {
-      const uint8_t* p = data_ + base;
-      const uint64_t lf = mask64(p, '\n');
-      if constexpr (kEndLength == 1) {
-        return lf;
-      } else {
-        // A CR at offset 63 pairs with an LF that starts the next stretch.
-        const uint64_t lfNext = remaining > 64 && p[64] == '\n' ? 1 : 0;
-        return mask64(p, '\r') & ((lf >> 1) | (lfNext << 63));
-      }
+    const uint8_t* p = data_ + base;
+    alignas(16) uint8_t tail[64];
+    if (remaining < 64) {
+      std::memset(tail, 0, sizeof tail);
+      std::memcpy(tail, p, remaining);
+      p = tail;
     }
-    // The last partial stretch: tested in a zero-filled copy, so that nothing
-    // past the buffer is read; a zero byte is neither CR nor LF.
-    alignas(16) uint8_t tail[64] = {};
-    std::memcpy(tail, data_ + base, remaining);
-    const uint64_t lf = mask64(tail, '\n');
+    const uint64_t lf = mask64(p, '\n');
     if constexpr (kEndLength == 1) {
       return lf;
     } else {
-      return mask64(tail, '\r') & (lf >> 1);
+      // A CR at offset 63 pairs with an LF that starts the next stretch.
+      const uint64_t lfNext = remaining > 64 && data_[base + 64] == '\n' ? 1 : 0;
+      return mask64(p, '\r') & ((lf >> 1) | (lfNext << 63));
     }
   }
 
